@@ -1,0 +1,35 @@
+# Shared set-up for scripts/play, scripts/test and friends: install what is
+# missing, then configure and build. Sourced, not run.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${QUORVANE_BUILD:-$ROOT/build}
+
+# Debian 12 packages needed to build the game, generate its data and run its tests.
+PACKAGES=(
+  build-essential cmake pkg-config
+  libsdl1.2-compat-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev
+  googletest libgtest-dev
+  lame fonts-liberation zlib1g-dev
+  xvfb xdotool imagemagick x11-utils
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+  local missing=() p
+  for p in "${PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  as_root apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$BUILD" -j "$(nproc)"
+}

@@ -1,0 +1,3 @@
+#include "app/game.h"
+
+Game game;

@@ -1,0 +1,115 @@
+#include "app/shell.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "app/game.h"
+#include "app/input.h"
+#include "media/assets.h"
+#include "screens/frame.h"
+#include "world/enemies.h"
+#include "world/score.h"
+#include "world/shots.h"
+#include "world/stars.h"
+
+int init_text()
+{
+    if (TTF_Init() == -1) {
+        fprintf(stderr, "Error: unable to initialize TTF_SDL, %s\n", SDL_GetError());
+        return 0;
+    }
+    atexit(TTF_Quit);
+    return 1;
+}
+
+// A machine without working sound must still play: when the audio driver
+// cannot start and takes the whole start with it, try again without audio.
+static void start_library()
+{
+    if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0 &&
+        SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO) < 0) {
+        fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+        exit(sdl_failure_status);
+    }
+}
+
+// With no display reachable, SDL2 underneath the 1.2 API falls back to its
+// invisible "offscreen" driver and the game would run unseen. Only a driver
+// somebody asked for by name may show nothing.
+static bool invisible_by_accident()
+{
+    char name[32] = "";
+    if (SDL_VideoDriverName(name, sizeof name) == nullptr) return false;
+    if (strcmp(name, "offscreen") != 0) return false;
+    const char* asked = getenv("SDL_VIDEODRIVER");
+    return asked == nullptr || asked[0] == '\0';
+}
+
+static void set_video_mode()
+{
+    game.screen = SDL_SetVideoMode(screen_width, screen_height, screen_bpp, SDL_FULLSCREEN);
+    if (game.screen != nullptr && invisible_by_accident()) {
+        game.screen = nullptr;
+        SDL_SetError("no display could be opened (set SDL_VIDEODRIVER=dummy to run without one)");
+    }
+    if (game.screen == nullptr) {
+        fprintf(stderr, "Couldn't set video mode: %s\n", SDL_GetError());
+        exit(video_failure_status);
+    }
+}
+
+void start_up()
+{
+    start_library();
+    atexit(SDL_Quit);
+    set_video_mode();
+    SDL_WM_SetCaption("Quorvane", nullptr);
+    SDL_EnableKeyRepeat(10, 10);
+    SDL_ShowCursor(0);
+    srand(static_cast<unsigned>(time(nullptr)));
+    init_text();
+    init_audio();
+    game.font = TTF_OpenFont("data/arial.ttf", 12);
+    if (game.font == nullptr) {
+        printf("TTF_OpenFont error: %s", SDL_GetError());
+        exit(font_failure_status);
+    }
+    game.text_colour = SDL_Color{55, 55, 255, 0};
+    load_assets();
+    init_stars();
+    clear_shots();
+    spawn_enemies();
+    render_score();
+    game.state = MENU;
+    game.frame_counter = 0;
+    game.last_tick = 0;
+    game.quit = 0;
+    game.last_fire = 0;
+    Mix_PlayMusic(game.music, -1);
+}
+
+// Drains the queue without waiting: the loop never blocks on input.
+void poll_events()
+{
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) handle_event(event);
+}
+
+// quit is tested only at the top, so the pass that sets it still draws its frame.
+void run_loop()
+{
+    while (game.quit == 0) {
+        poll_events();
+        game.now_tick = static_cast<int32_t>(SDL_GetTicks());
+        draw_frame();
+    }
+}
+
+void shut_down()
+{
+    TTF_Quit();
+    Mix_CloseAudio();
+    SDL_Quit();
+}

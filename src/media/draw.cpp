@@ -1,0 +1,62 @@
+#include "media/draw.h"
+
+#include "app/game.h"
+
+// No bounds checks here: callers pass coordinates inside the surface.
+void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue)
+{
+    const Uint32 value = SDL_MapRGB(surface->format, static_cast<Uint8>(red), static_cast<Uint8>(green),
+                                    static_cast<Uint8>(blue));
+    const int pitch = surface->pitch;
+    auto* bytes = static_cast<Uint8*>(surface->pixels);
+    switch (surface->format->BytesPerPixel) {
+    case 1:
+        bytes[y * pitch + x] = static_cast<Uint8>(value);
+        break;
+    case 2:
+        static_cast<Uint16*>(surface->pixels)[y * pitch / 2 + x] = static_cast<Uint16>(value);
+        break;
+    case 3: {
+        Uint8* p = bytes + y * pitch + 3 * x;
+        p[0] = static_cast<Uint8>(value);
+        p[1] = static_cast<Uint8>(value >> 8);
+        p[2] = static_cast<Uint8>(value >> 16);
+        break;
+    }
+    case 4:
+        static_cast<Uint32*>(surface->pixels)[y * pitch / 4 + x] = value;
+        break;
+    default:
+        break;
+    }
+}
+
+void fill_box(int x, int y, int width, int height, uint32_t colour)
+{
+    SDL_Rect r{static_cast<Sint16>(x), static_cast<Sint16>(y), static_cast<Uint16>(width),
+               static_cast<Uint16>(height)};
+    SDL_FillRect(game.screen, &r, colour);
+}
+
+void clear_surface(SDL_Surface* surface, int red, int green, int blue)
+{
+    SDL_FillRect(surface, nullptr,
+                 SDL_MapRGB(surface->format, static_cast<Uint8>(red), static_cast<Uint8>(green),
+                            static_cast<Uint8>(blue)));
+}
+
+// A missing image (a score that failed to render) draws nothing.
+void blit_at(SDL_Surface* image, int x, int y)
+{
+    if (image == nullptr) return;
+    SDL_Rect dest{static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
+    SDL_UpperBlit(image, nullptr, game.screen, &dest);
+}
+
+void blit_region(SDL_Surface* image, int src_x, int src_y, int width, int height, int x, int y)
+{
+    SDL_Rect src{static_cast<Sint16>(src_x), static_cast<Sint16>(src_y), static_cast<Uint16>(width),
+                 static_cast<Uint16>(height)};
+    SDL_Rect dest{static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
+    SDL_UpperBlit(image, &src, game.screen, &dest);
+}
