@@ -34,6 +34,8 @@ void play_tick()
     game.last_tick = game.now_tick;
 }
 
+int frame_wait_ms = 5;
+
 static constexpr int menu_item_y[menu_item_count] = {260, 300, 340};
 
 static void draw_menu()

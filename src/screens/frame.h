@@ -6,5 +6,6 @@ void menu_tick();
 void play_tick();
 bool tick_due();
 
-// The fixed wait before each flip: the game's only pacing.
-constexpr int frame_wait_ms = 5;
+// The fixed wait before each flip: the game's only pacing. Tests that run
+// many frames shorten it.
+extern int frame_wait_ms;

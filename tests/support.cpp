@@ -1,0 +1,92 @@
+#include "support.h"
+
+#include <cstdlib>
+
+namespace {
+SDL_Surface* screen = nullptr;
+
+void start_library_once()
+{
+    if (screen != nullptr) return;
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO | SDL_INIT_TIMER), 0) << SDL_GetError();
+    screen = SDL_SetVideoMode(screen_width, screen_height, screen_bpp, 0);
+    ASSERT_NE(screen, nullptr) << SDL_GetError();
+}
+}  // namespace
+
+SDL_Surface* solid_image(int w, int h, int r, int g, int b)
+{
+    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 16, screen->format->Rmask, screen->format->Gmask,
+                                          screen->format->Bmask, 0);
+    SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, r, g, b));
+    return s;
+}
+
+void GameTest::SetUp()
+{
+    start_library_once();
+    game = Game{};
+    game.screen = screen;
+    srand(1234);
+    // Distinct colours so a test can tell which image landed where.
+    game.left_panel = solid_image(80, 512, 0, 0, 200);
+    game.right_panel = solid_image(82, 512, 0, 200, 0);
+    game.console_image = solid_image(290, 95, 100, 100, 100);
+    game.menu_background = solid_image(640, 480, 255, 0, 255);
+    SDL_SetColorKey(game.menu_background, SDL_SRCCOLORKEY, SDL_MapRGB(screen->format, 255, 0, 255));
+    game.player_image = solid_image(76, 50, 200, 200, 0);
+    for (int i = 0; i < menu_item_count; ++i) {
+        game.button_normal[i] = solid_image(120, 30, 40, 40, 40);
+        game.button_lit[i] = solid_image(120, 30, 240, 240, 240);
+    }
+    game.sprites[0] = solid_image(10, 16, 0, 255, 255);
+    for (int k = 1; k <= enemy_kinds; ++k) game.sprites[k] = solid_image(45, 45, 200, 0, 40 * k);
+}
+
+void free_images()
+{
+    SDL_Surface** single[] = {&game.left_panel, &game.right_panel, &game.console_image, &game.menu_background,
+                              &game.player_image, &game.score_image, &game.enemy_shot_image};
+    for (SDL_Surface** s : single) {
+        SDL_FreeSurface(*s);
+        *s = nullptr;
+    }
+    auto free_all = [](auto& table) {
+        for (SDL_Surface*& s : table) {
+            SDL_FreeSurface(s);
+            s = nullptr;
+        }
+    };
+    free_all(game.button_normal);
+    free_all(game.button_lit);
+    free_all(game.sprites);
+    free_all(game.explosion_frames);
+}
+
+void GameTest::TearDown()
+{
+    free_images();
+    game = Game{};
+}
+
+uint32_t GameTest::pixel(int x, int y)
+{
+    return static_cast<const Uint16*>(screen->pixels)[y * screen->pitch / 2 + x];
+}
+
+uint32_t GameTest::rgb(int r, int g, int b)
+{
+    return SDL_MapRGB(screen->format, r, g, b);
+}
+
+SDL_Event key_event(Uint8 type, SDLKey key)
+{
+    SDL_Event e{};
+    e.type = type;
+    e.key.type = type;
+    e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.sym = key;
+    return e;
+}

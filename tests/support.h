@@ -1,0 +1,29 @@
+// Shared set-up for the unit tests: a headless 640x480x16 screen, a fresh game
+// record, and stand-in images of the sizes the game assumes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "app/game.h"
+
+// Starts the library once (dummy drivers) and gives every test a clean record.
+class GameTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Reads one pixel of the screen as (r, g, b) in the screen's format.
+    static uint32_t pixel(int x, int y);
+    static uint32_t rgb(int r, int g, int b);
+};
+
+// A 16-bit surface of the display's format filled with one colour.
+SDL_Surface* solid_image(int w, int h, int r, int g, int b);
+
+// Frees every image the record holds and empties its slots.
+void free_images();
+
+// Makes a key event as the library would deliver it.
+SDL_Event key_event(Uint8 type, SDLKey key);
