@@ -12,6 +12,7 @@ PACKAGES=(
   googletest libgtest-dev
   lame fonts-liberation zlib1g-dev
   xvfb xdotool imagemagick x11-utils
+  desktop-file-utils man-db
 )
 
 as_root() {

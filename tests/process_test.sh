@@ -10,12 +10,13 @@ trap 'rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# Waits until the game has loaded its music, the last step before the loop.
-wait_ready() {
-  local pid=$1 end=$((SECONDS + 10))
+# Waits until the game holds a file open: the font from start-up on, the
+# music once everything is loaded, just before the loop.
+wait_open() {
+  local pid=$1 file=$2 end=$((SECONDS + 20))
   while [ $SECONDS -lt $end ]; do
     kill -0 "$pid" 2>/dev/null || return 1
-    ls -l "/proc/$pid/fd" 2>/dev/null | grep -q 'tavik-shootemup.mp3' && return 0
+    ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$file" && return 0
     sleep 0.05
   done
   return 1
@@ -26,7 +27,7 @@ run_until_term() {
   local dir=$1; shift
   (cd "$dir" && exec env SDL_VIDEODRIVER=dummy "$@" "$game" --help -x extra >"$work/out" 2>"$work/err") &
   local pid=$!
-  wait_ready "$pid" || fail "game did not reach its loop: $(cat "$work/err")"
+  wait_open "$pid" tavik-shootemup.mp3 || fail "game did not reach its loop: $(cat "$work/err")"
   sleep 0.3  # let a few frames run
   kill -TERM "$pid" 2>/dev/null
   local end=$((SECONDS + 5))
@@ -71,9 +72,10 @@ grep -q '^Couldn.t load image data/konsol.bmp: .' "$work/err" || fail "stderr: $
 echo "no music: the game plays on in silence"
 cp "$build/data/konsol.bmp" "$work/data/"
 rm "$work/data/tavik-shootemup.mp3"
-(cd "$work" && SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$game" 2>"$work/err") &
+(cd "$work" && exec env SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy "$game" 2>"$work/err") &
 pid=$!
-sleep 1
+wait_open "$pid" arial.ttf || fail "game did not start without its music"
+sleep 1  # nothing marks the loop without music: give it time to fail if it would
 kill -0 "$pid" 2>/dev/null || fail "game ended without its music"
 kill -TERM "$pid"; wait "$pid"; status=$?
 [ "$status" -eq 0 ] || fail "status $status without music"

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and starts the game through its
+# launcher from an unrelated directory, headless.
+# Usage: install_test.sh BUILD_DIR
+set -u
+build=$1
+prefix=$(mktemp -d)
+elsewhere=$(mktemp -d)
+trap 'rm -rf "$prefix" "$elsewhere"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install"
+for f in bin/quorvane libexec/quorvane/quorvane share/quorvane/data/player.bmp share/quorvane/data/arial.ttf \
+         share/quorvane/data/tavik-shootemup.mp3 share/applications/quorvane.desktop share/man/man6/quorvane.6 \
+         share/icons/hicolor/64x64/apps/quorvane.png share/icons/hicolor/128x128/apps/quorvane.png \
+         share/doc/quorvane/LICENSE; do
+  [ -e "$prefix/$f" ] || fail "not installed: $f"
+done
+[ "$(ls "$prefix/share/quorvane/data" | wc -l)" -ge 24 ] || fail "data incomplete: $(ls "$prefix/share/quorvane/data")"
+
+desktop-file-validate "$prefix/share/applications/quorvane.desktop" || fail "desktop entry invalid"
+warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man6/quorvane.6" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "man page warnings: $warnings"
+MANWIDTH=80 man -l "$prefix/share/man/man6/quorvane.6" 2>/dev/null | grep -q 'EXIT STATUS' || fail "man page does not render"
+
+# From an unrelated directory, through a symlink as a packager might add one.
+ln -s "$prefix/bin/quorvane" "$elsewhere/q"
+cd "$elsewhere"
+SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy ./q 2>"$elsewhere/err" &
+pid=$!
+end=$((SECONDS + 10))
+ready=0
+while [ $SECONDS -lt $end ] && kill -0 "$pid" 2>/dev/null; do
+  # The music is the last thing loaded before the loop starts.
+  if ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$prefix/share/quorvane/data/tavik-shootemup.mp3\|data/tavik-shootemup.mp3"; then
+    ready=1
+    break
+  fi
+  sleep 0.05
+done
+[ $ready -eq 1 ] || { kill -KILL "$pid" 2>/dev/null; fail "game did not reach its loop: $(cat "$elsewhere/err")"; }
+[ "$(readlink "/proc/$pid/cwd")" = "$prefix/share/quorvane" ] || fail "runs in $(readlink "/proc/$pid/cwd")"
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+[ $status -eq 0 ] || fail "status $status after SIGTERM"
+echo "installed game ran from $elsewhere and ended with 0"

@@ -1,0 +1,587 @@
+// Checks the generated data the way the game will use it: sizes, colour
+// keys, seams, the music's frame layout, and that a second run of the
+// generator writes the very same bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+#include <zlib.h>
+
+#include "SDL.h"
+#include "SDL_ttf.h"
+
+#include "art.hpp"
+#include "music.hpp"
+#include "output.hpp"
+
+namespace fs = std::filesystem;
+using namespace qv;
+
+namespace {
+
+const std::string kDir = QV_DATA_DIR;
+
+const std::vector<std::string> kKeyed = {
+    "konsol.bmp",    "bg.bmp",        "player.bmp",        "dusman01.bmp",  "dusman02.bmp",  "dusman03.bmp",
+    "dusman04.bmp",  "dusman05.bmp",  "missile.bmp",       "enemy_missile.bmp", "patlama01.bmp", "patlama03.bmp",
+    "patlama05.bmp", "patlama07.bmp"};
+const std::vector<std::string> kPlain = {"left.bmp",     "right.bmp",    "newgame1.bmp", "hiscore1.bmp",
+                                         "exit1.bmp",    "newgame2.bmp", "hiscore2.bmp", "exit2.bmp"};
+
+// Loads a BMP with SDL, exactly as the game does, into plain RGB bytes.
+Pix load(const std::string& file) {
+    Pix p;
+    SDL_Surface* s = SDL_LoadBMP((kDir + "/" + file).c_str());
+    if (!s) return p;
+    p.w = s->w;
+    p.h = s->h;
+    p.rgb.resize(size_t(p.w) * p.h * 3);
+    SDL_LockSurface(s);
+    for (int y = 0; y < s->h; ++y)
+        for (int x = 0; x < s->w; ++x) {
+            const Uint8* row = static_cast<const Uint8*>(s->pixels) + size_t(y) * s->pitch;
+            Uint32 v = 0;
+            std::memcpy(&v, row + size_t(x) * s->format->BytesPerPixel, s->format->BytesPerPixel);
+            Uint8* d = p.px(x, y);
+            SDL_GetRGB(v, s->format, &d[0], &d[1], &d[2]);
+        }
+    SDL_UnlockSurface(s);
+    SDL_FreeSurface(s);
+    return p;
+}
+
+float lum(const uint8_t* c) { return (0.299f * c[0] + 0.587f * c[1] + 0.114f * c[2]) / 255.f; }
+
+int opaqueCount(const Pix& p) {
+    int n = 0;
+    for (int y = 0; y < p.h; ++y)
+        for (int x = 0; x < p.w; ++x) n += !p.isKey(x, y);
+    return n;
+}
+
+float meanLum(const Pix& p, int x0, int y0, int x1, int y1, bool skipKey = true) {
+    double sum = 0;
+    int n = 0;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            if (skipKey && p.isKey(x, y)) continue;
+            sum += lum(p.px(x, y));
+            ++n;
+        }
+    return n ? float(sum / n) : 0.f;
+}
+
+// Mean absolute difference between two rows.
+double rowDiff(const Pix& p, int a, int b) {
+    double s = 0;
+    for (int x = 0; x < p.w; ++x)
+        for (int c = 0; c < 3; ++c) s += std::abs(int(p.px(x, a)[c]) - int(p.px(x, b)[c]));
+    return s / (p.w * 3);
+}
+
+struct Mp3Frame {
+    int version, layer, bitrate, rate, mode, size;
+};
+
+// Walks MPEG audio frame headers; stops at the first byte that is not one.
+std::vector<Mp3Frame> mp3Frames(const std::vector<uint8_t>& d, size_t& consumed) {
+    static const int kBitrates[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kRates[4] = {44100, 48000, 32000, 0};
+    std::vector<Mp3Frame> out;
+    size_t i = 0;
+    while (i + 4 <= d.size()) {
+        if (d[i] != 0xFF || (d[i + 1] & 0xE0) != 0xE0) break;
+        Mp3Frame f;
+        f.version = (d[i + 1] >> 3) & 3;   // 3 = MPEG-1
+        f.layer = (d[i + 1] >> 1) & 3;     // 1 = layer III
+        f.bitrate = kBitrates[d[i + 2] >> 4] * 1000;
+        f.rate = kRates[(d[i + 2] >> 2) & 3];
+        f.mode = d[i + 3] >> 6;             // 3 = mono
+        if (!f.bitrate || !f.rate) break;
+        f.size = 144 * f.bitrate / f.rate + ((d[i + 2] >> 1) & 1);
+        out.push_back(f);
+        i += size_t(f.size);
+    }
+    consumed = i;
+    return out;
+}
+
+class SdlEnv : public ::testing::Environment {
+public:
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "dummy", 0);   // nothing here needs a display
+        ASSERT_EQ(SDL_Init(0), 0);
+        ASSERT_EQ(TTF_Init(), 0);
+    }
+    void TearDown() override {
+        TTF_Quit();
+        SDL_Quit();
+    }
+};
+const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new SdlEnv);
+
+}  // namespace
+
+// ---------------------------------------------------------------- files
+
+TEST(DataFiles, EveryFileTheGameLoadsExists) {
+    for (const auto& list : {kKeyed, kPlain})
+        for (const std::string& f : list) EXPECT_GT(fs::exists(kDir + "/" + f) ? fs::file_size(kDir + "/" + f) : 0u, 0u) << f;
+    for (const char* f : {"tavik-shootemup.mp3", "arial.ttf", "LICENSE-font.txt"})
+        EXPECT_GT(fs::exists(kDir + "/" + f) ? fs::file_size(kDir + "/" + f) : 0u, 0u) << f;
+}
+
+TEST(DataFiles, FontIsAnUnchangedLiberationSansThatRenders) {
+    std::vector<uint8_t> shipped, source;
+    ASSERT_TRUE(readFile(kDir + "/arial.ttf", shipped));
+    ASSERT_TRUE(readFile(QV_FONT, source));
+    EXPECT_EQ(shipped, source);
+    TTF_Font* f = TTF_OpenFont((kDir + "/arial.ttf").c_str(), 12);
+    ASSERT_NE(f, nullptr);
+    SDL_Color blue{55, 55, 255, 0};
+    SDL_Surface* s = TTF_RenderText_Solid(f, "0123456789", blue);
+    ASSERT_NE(s, nullptr);
+    EXPECT_GT(s->w, 40);
+    SDL_FreeSurface(s);
+    TTF_CloseFont(f);
+}
+
+TEST(DataFiles, FontLicenceTravelsWithIt) {
+    std::vector<uint8_t> lic;
+    ASSERT_TRUE(readFile(kDir + "/LICENSE-font.txt", lic));
+    std::string text(lic.begin(), lic.end());
+    EXPECT_NE(text.find("LIBERATION"), std::string::npos);
+    EXPECT_NE(text.find("GNU General Public License"), std::string::npos);
+}
+
+TEST(DataFiles, PreviewIsAValidPng) {
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(readFile(QV_PREVIEW, png));
+    ASSERT_GT(png.size(), 33u);
+    EXPECT_EQ(0, std::memcmp(png.data(), "\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(0, std::memcmp(png.data() + 12, "IHDR", 4));
+    uint32_t w = uint32_t(png[16]) << 24 | uint32_t(png[17]) << 16 | uint32_t(png[18]) << 8 | png[19];
+    EXPECT_GE(w, 1280u);   // holds the menu background at 2x
+}
+
+// ---------------------------------------------------------------- images
+
+TEST(Images, SizesAreWhatTheGameDrawsWith) {
+    const std::map<std::string, std::pair<int, int>> sizes = {
+        {"konsol.bmp", {290, 95}},       {"bg.bmp", {640, 480}},       {"player.bmp", {76, 50}},
+        {"missile.bmp", {10, 16}},       {"enemy_missile.bmp", {6, 12}}};
+    for (const auto& [file, wh] : sizes) {
+        Pix p = load(file);
+        EXPECT_EQ(p.w, wh.first) << file;
+        EXPECT_EQ(p.h, wh.second) << file;
+    }
+    for (const char* f : {"dusman01.bmp", "dusman02.bmp", "dusman03.bmp", "dusman04.bmp", "dusman05.bmp",
+                          "patlama01.bmp", "patlama03.bmp", "patlama05.bmp", "patlama07.bmp"}) {
+        Pix p = load(f);
+        EXPECT_EQ(p.w, 45) << f;
+        EXPECT_EQ(p.h, 45) << f;
+    }
+    EXPECT_EQ(load("left.bmp").w, 80);
+    EXPECT_EQ(load("right.bmp").w, 82);
+}
+
+TEST(Images, KeyedImagesUseTheExactKeyAndNothingThatAliasesIt) {
+    for (const std::string& f : kKeyed) {
+        Pix p = load(f);
+        ASSERT_GT(p.w, 0) << f;
+        int keys = 0, aliases = 0;
+        for (int y = 0; y < p.h; ++y)
+            for (int x = 0; x < p.w; ++x) {
+                const uint8_t* c = p.px(x, y);
+                if (p.isKey(x, y)) ++keys;
+                else if (nearKey(c[0], c[1], c[2])) ++aliases;
+            }
+        EXPECT_GT(keys, 0) << f;
+        EXPECT_EQ(aliases, 0) << f;
+        // Something must be left to see, and the key must surround sprites.
+        EXPECT_GT(opaqueCount(p), p.w * p.h / 12) << f;
+    }
+}
+
+TEST(Images, PlainImagesContainNoKeyColour) {
+    for (const std::string& f : kPlain) {
+        Pix p = load(f);
+        ASSERT_GT(p.w, 0) << f;
+        for (int y = 0; y < p.h; ++y)
+            for (int x = 0; x < p.w; ++x) {
+                const uint8_t* c = p.px(x, y);
+                ASSERT_FALSE(nearKey(c[0], c[1], c[2])) << f << " at " << x << "," << y;
+            }
+    }
+}
+
+TEST(Images, ColoursAreExactIn16Bit) {
+    // Each channel must come back unchanged from RGB565, so what the game
+    // shows is what the preview shows.
+    for (const auto& list : {kKeyed, kPlain})
+        for (const std::string& f : list) {
+            Pix p = load(f);
+            for (size_t i = 0; i < p.rgb.size(); i += 3) {
+                uint8_t r = p.rgb[i], g = p.rgb[i + 1], b = p.rgb[i + 2];
+                ASSERT_EQ(r, uint8_t((r >> 3) << 3 | (r >> 5))) << f;
+                ASSERT_EQ(g, uint8_t((g >> 2) << 2 | (g >> 6))) << f;
+                ASSERT_EQ(b, uint8_t((b >> 3) << 3 | (b >> 5))) << f;
+            }
+        }
+}
+
+TEST(Images, SpritesAreMirrorSymmetric) {
+    // Ships are drawn from half outlines; an asymmetric mask means a
+    // mirrored part landed in the wrong place.
+    for (const char* f : {"player.bmp", "dusman01.bmp", "dusman02.bmp", "dusman03.bmp", "dusman04.bmp", "dusman05.bmp"}) {
+        Pix p = load(f);
+        int mismatched = 0;
+        for (int y = 0; y < p.h; ++y)
+            for (int x = 0; x < p.w; ++x) mismatched += p.isKey(x, y) != p.isKey(p.w - 1 - x, y);
+        EXPECT_EQ(mismatched, 0) << f;
+    }
+}
+
+TEST(Images, EnemiesGrowInSizeAndAreAllDifferent) {
+    std::vector<Pix> e;
+    for (int i = 1; i <= 5; ++i) e.push_back(load("dusman0" + std::to_string(i) + ".bmp"));
+    for (int i = 1; i < 5; ++i) EXPECT_GT(opaqueCount(e[size_t(i)]), opaqueCount(e[size_t(i) - 1])) << "dusman0" << i + 1;
+    for (size_t i = 0; i < 5; ++i)
+        for (size_t j = i + 1; j < 5; ++j) EXPECT_NE(e[i].rgb, e[j].rgb);
+    // Shots hit the top 45x40; the heavy must fill that box, the scout not.
+    int rows = 0;
+    for (int y = 0; y < 45; ++y)
+        for (int x = 0; x < 45; ++x)
+            if (!e[4].isKey(x, y)) {
+                rows = std::max(rows, y + 1);
+            }
+    EXPECT_GE(rows, 40);
+}
+
+TEST(Images, ExplosionGrowsThenFades) {
+    Pix f1 = load("patlama01.bmp"), f3 = load("patlama03.bmp"), f5 = load("patlama05.bmp"), f7 = load("patlama07.bmp");
+    EXPECT_LT(opaqueCount(f1), opaqueCount(f3));
+    EXPECT_LT(opaqueCount(f3), opaqueCount(f5));
+    float b3 = meanLum(f3, 0, 0, 44, 44), b5 = meanLum(f5, 0, 0, 44, 44), b7 = meanLum(f7, 0, 0, 44, 44);
+    EXPECT_GT(meanLum(f1, 0, 0, 44, 44), b5);
+    EXPECT_GT(b3, b5);
+    EXPECT_GT(b5, b7);
+}
+
+// ---------------------------------------------------------------- panels
+
+TEST(Panels, SameHeightAndTallEnoughToScroll) {
+    Pix l = load("left.bmp"), r = load("right.bmp");
+    EXPECT_EQ(l.h, r.h);
+    EXPECT_GE(l.h, 480);
+}
+
+TEST(Panels, WrapFromLastRowToFirstIsAnOrdinaryStep) {
+    for (const char* f : {"left.bmp", "right.bmp"}) {
+        Pix p = load(f);
+        ASSERT_GE(p.h, 2);
+        std::vector<double> steps;
+        for (int y = 0; y + 1 < p.h; ++y) steps.push_back(rowDiff(p, y, y + 1));
+        std::sort(steps.begin(), steps.end());
+        double wrap = rowDiff(p, p.h - 1, 0);
+        double p90 = steps[steps.size() * 9 / 10];
+        EXPECT_LE(wrap, p90) << f << ": the seam shows when the panel scrolls";
+        // And it blends with the rows right around it.
+        double local = (rowDiff(p, p.h - 2, p.h - 1) + rowDiff(p, 0, 1)) / 2;
+        EXPECT_LE(wrap, 1.5 * local + 1.0) << f;
+        // The art must have real structure, or this check proves nothing.
+        EXPECT_GT(steps.back(), 5 * steps[steps.size() / 2]) << f;
+    }
+}
+
+// ---------------------------------------------------------------- console
+
+TEST(Console, LivesSlotAndScoreWindowAreDarkAndOpaque) {
+    Pix k = load("konsol.bmp");
+    for (int y = kLivesY0 - 1; y <= kLivesY1 + 1; ++y)
+        for (int x = kLivesX0 - 1; x <= kLivesX1 + 1; ++x) ASSERT_FALSE(k.isKey(x, y)) << x << "," << y;
+    for (int y = kScoreY; y < kScoreY + 16; ++y)
+        for (int x = kScoreX; x < kScoreX + 120; ++x) ASSERT_FALSE(k.isKey(x, y)) << x << "," << y;
+    EXPECT_LT(meanLum(k, kLivesX0, kLivesY0, kLivesX1, kLivesY1), 0.12f);
+    EXPECT_LT(meanLum(k, kScoreX, kScoreY, kScoreX + 119, kScoreY + 15), 0.12f);
+    // The blue score digits must stand out from the window behind them.
+    for (int y = kScoreY; y < kScoreY + 16; ++y)
+        for (int x = kScoreX; x < kScoreX + 120; ++x) ASSERT_LT(k.px(x, y)[2], 120) << x << "," << y;
+}
+
+TEST(Console, ShouldersLetThePlayfieldShowThrough) {
+    Pix k = load("konsol.bmp");
+    EXPECT_TRUE(k.isKey(0, 0));
+    EXPECT_TRUE(k.isKey(k.w - 1, 0));
+    EXPECT_FALSE(k.isKey(k.w / 2, k.h - 1));
+}
+
+// ---------------------------------------------------------------- menu
+
+TEST(Menu, ScoreAreaAndSkyShowThrough) {
+    Pix bg = load("bg.bmp");
+    for (int y = 205; y <= 235; ++y)
+        for (int x = 270; x <= 380; ++x) ASSERT_TRUE(bg.isKey(x, y)) << x << "," << y;
+    EXPECT_GT(640 * 480 - opaqueCount(bg), 640 * 480 / 2) << "most of the sky must be key for the stars";
+}
+
+TEST(Menu, ButtonZoneStaysClearAndTitleIsThere) {
+    Pix bg = load("bg.bmp");
+    int keyed = 0, total = 0;
+    for (int y = 260; y < 376; ++y)
+        for (int x = 275; x < 275 + kButtonW; ++x, ++total) keyed += bg.isKey(x, y);
+    EXPECT_EQ(keyed, total);
+    int title = 0;
+    for (int y = 30; y < 170; ++y)
+        for (int x = 0; x < 640; ++x) title += !bg.isKey(x, y);
+    EXPECT_GT(title, 640 * 140 / 5);
+}
+
+TEST(Menu, ButtonsFitStackedAndLitOnesStandOut) {
+    const char* names[] = {"newgame", "hiscore", "exit"};
+    int w0 = -1;
+    std::vector<std::vector<uint8_t>> normals;
+    for (const char* n : names) {
+        Pix a = load(std::string(n) + "1.bmp"), b = load(std::string(n) + "2.bmp");
+        EXPECT_LE(a.h, 36) << n;
+        EXPECT_EQ(a.w, b.w) << n;
+        EXPECT_EQ(a.h, b.h) << n;
+        EXPECT_LE(275 + a.w, 640) << n;
+        if (w0 < 0) w0 = a.w;
+        EXPECT_EQ(a.w, w0) << "all buttons should line up";
+        float la = meanLum(a, 0, 0, a.w - 1, a.h - 1), lb = meanLum(b, 0, 0, b.w - 1, b.h - 1);
+        EXPECT_GT(lb, la + 0.2f) << n << ": the lit button must be plainly brighter";
+        normals.push_back(a.rgb);
+    }
+    EXPECT_NE(normals[0], normals[1]);
+    EXPECT_NE(normals[1], normals[2]);
+}
+
+// ---------------------------------------------------------------- music
+
+TEST(Music, Mp3IsCbrStereo44kWithNoTagFrames) {
+    std::vector<uint8_t> d;
+    ASSERT_TRUE(readFile(kDir + "/tavik-shootemup.mp3", d));
+    size_t used = 0;
+    std::vector<Mp3Frame> frames = mp3Frames(d, used);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(used, d.size()) << "trailing bytes after the last frame (a tag?)";
+    for (const Mp3Frame& f : frames) {
+        ASSERT_EQ(f.version, 3);
+        ASSERT_EQ(f.layer, 1);
+        ASSERT_EQ(f.rate, 44100);
+        ASSERT_EQ(f.bitrate, 128000);
+        ASSERT_NE(f.mode, 3);
+    }
+    // A Xing/Info header frame would decode as a gap of silence on every loop.
+    std::string head(d.begin(), d.begin() + std::min<size_t>(d.size(), 600));
+    EXPECT_EQ(head.find("Xing"), std::string::npos);
+    EXPECT_EQ(head.find("Info"), std::string::npos);
+}
+
+TEST(Music, LengthIsWholeBarsInAnOddNumberOfFrames) {
+    std::vector<uint8_t> d;
+    ASSERT_TRUE(readFile(kDir + "/tavik-shootemup.mp3", d));
+    size_t used = 0;
+    size_t n = mp3Frames(d, used).size();
+    double seconds = double(n) * kFrame / kRate;
+    EXPECT_GE(seconds, 30.0);
+    EXPECT_LE(seconds, 60.0);
+    EXPECT_EQ(int64_t(n) * kFrame, kLoop);
+    EXPECT_EQ(kLoop % (4 * kBeat), 0);
+    EXPECT_EQ(n % 2, 1u);
+}
+
+TEST(Music, RenderStartsAndEndsInSilenceWithoutClipping) {
+    std::vector<int16_t> pcm = renderMusic();
+    ASSERT_EQ(pcm.size(), size_t(kLoop - kFrame) * 2);
+    EXPECT_EQ(pcm[0], 0);
+    EXPECT_EQ(pcm[1], 0);
+    // The last stretch sits where the codec's delay and padding go: silent.
+    for (size_t i = pcm.size() - 2 * 200; i < pcm.size(); ++i) ASSERT_EQ(pcm[i], 0) << i;
+    double sum = 0;
+    int peak = 0;
+    for (int16_t v : pcm) {
+        sum += double(v) * v;
+        peak = std::max(peak, std::abs(int(v)));
+    }
+    double rms = std::sqrt(sum / double(pcm.size())) / 32768.0;
+    EXPECT_LT(peak, 32767);
+    EXPECT_GT(rms, 0.1);   // a full mix, not a whisper
+    // No section drops out: every bar carries sound in both channels.
+    for (int bar = 0; bar < kBars; ++bar) {
+        int64_t b0 = int64_t(bar) * 4 * kBeat, b1 = std::min<int64_t>(b0 + 4 * kBeat, kLoop - kFrame);
+        double e[2] = {0, 0};
+        for (int64_t i = b0; i < b1; ++i)
+            for (int c = 0; c < 2; ++c) e[c] += std::abs(pcm[size_t(i) * 2 + c]);
+        EXPECT_GT(e[0] / double(b1 - b0), 1500.0) << "bar " << bar;
+        EXPECT_GT(e[1] / double(b1 - b0), 1500.0) << "bar " << bar;
+    }
+    std::vector<uint8_t> wav = wavBytes(pcm);
+    EXPECT_EQ(wav.size(), 44 + pcm.size() * 2);
+    EXPECT_EQ(0, std::memcmp(wav.data() + 36, "data", 4));
+}
+
+// ---------------------------------------------------------------- writer
+
+TEST(Writer, FinalizeKeepsOpaqueMagentaVisible) {
+    Img im(3, 1);
+    im.at(0, 0) = {1.f, 0.f, 1.f};   // opaque but the key's colour
+    im.al(0, 0) = 1;
+    im.at(1, 0) = {0.2f, 0.4f, 0.6f};
+    im.al(1, 0) = 1;
+    // (2,0) left transparent
+    Pix k = finalize(im, true, false);
+    EXPECT_FALSE(k.isKey(0, 0));
+    EXPECT_FALSE(nearKey(k.px(0, 0)[0], k.px(0, 0)[1], k.px(0, 0)[2]));
+    EXPECT_FALSE(k.isKey(1, 0));
+    EXPECT_TRUE(k.isKey(2, 0));
+    Pix plain = finalize(im, false, false);
+    EXPECT_FALSE(plain.isKey(2, 0));
+    EXPECT_EQ(plain.px(2, 0)[0], 0);
+}
+
+TEST(Writer, PngRoundTripsThroughZlib) {
+    Pix p;
+    p.w = 7;
+    p.h = 5;
+    p.rgb.resize(7 * 5 * 3);
+    for (size_t i = 0; i < p.rgb.size(); ++i) p.rgb[i] = uint8_t(i * 37 + 11);
+    std::vector<uint8_t> png = encodePng(p);
+    // Walk the chunks, checking every CRC, and gather the image data.
+    size_t at = 8;
+    std::vector<uint8_t> z;
+    std::vector<std::string> types;
+    while (at + 12 <= png.size()) {
+        uint32_t len = uint32_t(png[at]) << 24 | uint32_t(png[at + 1]) << 16 | uint32_t(png[at + 2]) << 8 | png[at + 3];
+        std::string type(png.begin() + long(at) + 4, png.begin() + long(at) + 8);
+        uLong crc = crc32(0, png.data() + at + 4, uInt(len + 4));
+        size_t c = at + 8 + len;
+        uint32_t stored = uint32_t(png[c]) << 24 | uint32_t(png[c + 1]) << 16 | uint32_t(png[c + 2]) << 8 | png[c + 3];
+        EXPECT_EQ(stored, uint32_t(crc)) << type;
+        if (type == "IDAT") z.insert(z.end(), png.begin() + long(at) + 8, png.begin() + long(c));
+        types.push_back(type);
+        at = c + 4;
+    }
+    ASSERT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    std::vector<uint8_t> raw(5 * (1 + 7 * 3));
+    uLongf rawLen = uLongf(raw.size());
+    ASSERT_EQ(uncompress(raw.data(), &rawLen, z.data(), uLong(z.size())), Z_OK);
+    ASSERT_EQ(rawLen, raw.size());
+    // Undo the "up" filter and compare.
+    std::vector<uint8_t> prev(21, 0);
+    for (int y = 0; y < 5; ++y) {
+        ASSERT_EQ(raw[size_t(y) * 22], 2);
+        for (int i = 0; i < 21; ++i) {
+            uint8_t v = uint8_t(raw[size_t(y) * 22 + 1 + size_t(i)] + prev[size_t(i)]);
+            EXPECT_EQ(v, p.rgb[size_t(y) * 21 + size_t(i)]);
+            prev[size_t(i)] = v;
+        }
+    }
+}
+
+// Decodes the 8-bit, up-filtered PNGs our writer makes: width, height,
+// channels and the unfiltered pixels.
+struct Decoded {
+    int w = 0, h = 0, channels = 0;
+    std::vector<uint8_t> px;
+};
+static bool decodeOurPng(const std::vector<uint8_t>& png, Decoded& out) {
+    auto be32 = [&](size_t i) {
+        return uint32_t(png[i]) << 24 | uint32_t(png[i + 1]) << 16 | uint32_t(png[i + 2]) << 8 | png[i + 3];
+    };
+    std::vector<uint8_t> z;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const uint32_t len = be32(at);
+        const std::string type(png.begin() + long(at) + 4, png.begin() + long(at) + 8);
+        if (type == "IHDR") {
+            out.w = int(be32(at + 8));
+            out.h = int(be32(at + 12));
+            out.channels = png[at + 17] == 6 ? 4 : png[at + 17] == 2 ? 3 : 0;
+        }
+        if (type == "IDAT") z.insert(z.end(), png.begin() + long(at) + 8, png.begin() + long(at + 8 + len));
+        at += 12 + len;
+    }
+    if (out.channels == 0) return false;
+    const size_t stride = size_t(out.w) * out.channels;
+    std::vector<uint8_t> raw((stride + 1) * out.h);
+    uLongf rawLen = uLongf(raw.size());
+    if (uncompress(raw.data(), &rawLen, z.data(), uLong(z.size())) != Z_OK || rawLen != raw.size()) return false;
+    out.px.assign(stride * out.h, 0);
+    for (int y = 0; y < out.h; ++y) {
+        if (raw[y * (stride + 1)] != 2) return false;
+        for (size_t i = 0; i < stride; ++i)
+            out.px[y * stride + i] = uint8_t(raw[y * (stride + 1) + 1 + i] + (y ? out.px[(y - 1) * stride + i] : 0));
+    }
+    return true;
+}
+
+TEST(Icons, RoundBadgesWithTheShipAndClearCorners) {
+    for (int size : {64, 128}) {
+        SCOPED_TRACE(size);
+        std::vector<uint8_t> png;
+        ASSERT_TRUE(readFile(std::string(QV_ICON_DIR) + "/quorvane-" + std::to_string(size) + ".png", png));
+        Decoded d;
+        ASSERT_TRUE(decodeOurPng(png, d));
+        EXPECT_EQ(d.w, size);
+        EXPECT_EQ(d.h, size);
+        ASSERT_EQ(d.channels, 4);
+        auto alpha = [&](int x, int y) { return d.px[(size_t(y) * size + x) * 4 + 3]; };
+        EXPECT_EQ(alpha(0, 0), 0);
+        EXPECT_EQ(alpha(size - 1, size - 1), 0);
+        EXPECT_EQ(alpha(size / 2, size / 2), 255);
+        EXPECT_EQ(alpha(size / 2, 4), 255);  // the badge reaches near the edge
+        // The ship's bright hull stands out against the dark badge in the middle.
+        int bright = 0;
+        for (int y = size / 3; y < 2 * size / 3; ++y)
+            for (int x = size / 3; x < 2 * size / 3; ++x) {
+                const uint8_t* p = &d.px[(size_t(y) * size + x) * 4];
+                bright += p[0] + p[1] + p[2] > 300;
+            }
+        EXPECT_GT(bright, size * size / 60);
+    }
+}
+
+// ---------------------------------------------------------------- repeatability
+
+TEST(Generator, SecondRunWritesIdenticalBytes) {
+    fs::path tmp = fs::temp_directory_path() / ("quorvane-data-" + std::to_string(::getpid()));
+    fs::create_directories(tmp);
+    std::string cmd = std::string("'") + QV_GENERATOR + "' --out '" + tmp.string() + "' --preview '" +
+                      (tmp / "preview.png").string() + "' --font '" + QV_FONT + "' --lame '" + QV_LAME + "'";
+    std::string lic = QV_LICENSES;
+    for (size_t s = 0; s <= lic.size();) {
+        size_t e = lic.find(':', s);
+        if (e == std::string::npos) e = lic.size();
+        cmd += " --license '" + lic.substr(s, e - s) + "'";
+        s = e + 1;
+    }
+    cmd += " > /dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(kDir)) names.insert(e.path().filename().string());
+    std::set<std::string> again;
+    for (const auto& e : fs::directory_iterator(tmp))
+        if (e.path().filename() != "preview.png") again.insert(e.path().filename().string());
+    EXPECT_EQ(names, again);
+    for (const std::string& n : names) {
+        std::vector<uint8_t> a, b;
+        ASSERT_TRUE(readFile(kDir + "/" + n, a));
+        ASSERT_TRUE(readFile((tmp / n).string(), b));
+        EXPECT_TRUE(a == b) << n << " differs between runs";
+    }
+    std::vector<uint8_t> a, b;
+    ASSERT_TRUE(readFile(QV_PREVIEW, a));
+    ASSERT_TRUE(readFile((tmp / "preview.png").string(), b));
+    EXPECT_TRUE(a == b) << "data-preview.png differs between runs";
+    fs::remove_all(tmp);
+}
