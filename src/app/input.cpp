@@ -6,9 +6,12 @@
 
 // now_tick is the clock read before the previous frame, so the gap is between
 // clock readings; the 32-bit difference stays right across the clock's wrap.
+// The clock never runs back, so a negative difference is a gap of 2^31 ms or
+// more (weeks on the menu without a shot): long enough to fire.
 void fire_rule()
 {
-    if (clock_diff(game.now_tick, game.last_fire) > fire_interval_ms) {
+    const int32_t gap = clock_diff(game.now_tick, game.last_fire);
+    if (gap > fire_interval_ms || gap < 0) {
         fire_shot();
         game.last_fire = game.now_tick;
     }

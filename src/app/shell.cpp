@@ -60,6 +60,22 @@ static void set_video_mode()
     }
 }
 
+// A cut-off font file can still open: its glyphs past the cut come out as
+// empty shapes, and the score would be drawn as nothing, without a word. The
+// score needs the ten digits; a font without their shapes is damaged.
+static bool draws_digits(TTF_Font* font)
+{
+    for (Uint16 digit = '0'; digit <= '9'; ++digit) {
+        int min_x = 0, max_x = 0, min_y = 0, max_y = 0, advance = 0;
+        if (TTF_GlyphMetrics(font, digit, &min_x, &max_x, &min_y, &max_y, &advance) != 0 || max_x <= min_x ||
+            max_y <= min_y) {
+            SDL_SetError("the file is damaged: the digit %c has no shape", static_cast<char>(digit));
+            return false;
+        }
+    }
+    return true;
+}
+
 void start_up()
 {
     start_library();
@@ -71,9 +87,21 @@ void start_up()
     srand(static_cast<unsigned>(time(nullptr)));
     init_text();
     init_audio();
-    game.font = TTF_OpenFont("data/arial.ttf", 12);
+    static constexpr char font_path[] = "data/arial.ttf";
+    game.font = TTF_OpenFont(font_path, 12);
+    if (game.font != nullptr && !draws_digits(game.font)) {
+        TTF_CloseFont(game.font);
+        game.font = nullptr;
+    }
     if (game.font == nullptr) {
-        printf("TTF_OpenFont error: %s", SDL_GetError());
+        // The library names the file only when it cannot open it; a damaged
+        // one must be named too, or the player cannot tell what is wrong.
+        const char* reason = SDL_GetError();
+        if (strstr(reason, font_path) != nullptr) {
+            printf("TTF_OpenFont error: %s", reason);
+        } else {
+            printf("TTF_OpenFont error: %s: %s", font_path, reason);
+        }
         exit(font_failure_status);
     }
     game.text_colour = SDL_Color{55, 55, 255, 0};

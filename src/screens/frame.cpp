@@ -16,9 +16,12 @@ bool tick_due()
 }
 
 // The menu leaves the hidden ship alone: its deltas wait for the next game.
+// Its count only places the panels when a game starts, and any count at their
+// height or past it places them alike: stop there, or months on the menu
+// would overflow it.
 void menu_tick()
 {
-    game.frame_counter += 1;
+    if (game.frame_counter < game.left_panel->h) game.frame_counter += 1;
     move_stars();
     game.last_tick = game.now_tick;
 }
