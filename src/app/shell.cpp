@@ -56,7 +56,7 @@ static void set_video_mode()
     }
     if (game.screen == nullptr) {
         fprintf(stderr, "Couldn't set video mode: %s\n", SDL_GetError());
-        exit(video_failure_status);
+        stop_start_up(video_failure_status);
     }
 }
 
@@ -76,10 +76,20 @@ static bool draws_digits(TTF_Font* font)
     return true;
 }
 
+// A failed start-up releases the library itself before it exits.
+void stop_start_up(int status)
+{
+    SDL_Quit();
+    exit(status);
+}
+
+// SDL_Quit is not left to run at exit: when the X server goes away, Xlib ends
+// the process with exit(1), and SDL_Quit would then wait forever on the dead
+// connection. Each exit of this program's own releases the library first;
+// at any exit, the mixer's audio thread is stopped before the process ends.
 void start_up()
 {
     start_library();
-    atexit(SDL_Quit);
     set_video_mode();
     SDL_WM_SetCaption("Quorvane", nullptr);
     SDL_EnableKeyRepeat(10, 10);
@@ -87,6 +97,7 @@ void start_up()
     srand(static_cast<unsigned>(time(nullptr)));
     init_text();
     init_audio();
+    atexit(Mix_CloseAudio);
     static constexpr char font_path[] = "data/arial.ttf";
     game.font = TTF_OpenFont(font_path, 12);
     if (game.font != nullptr && !draws_digits(game.font)) {
@@ -102,7 +113,7 @@ void start_up()
         } else {
             printf("TTF_OpenFont error: %s: %s", font_path, reason);
         }
-        exit(font_failure_status);
+        stop_start_up(font_failure_status);
     }
     game.text_colour = SDL_Color{55, 55, 255, 0};
     load_assets();

@@ -6,6 +6,7 @@ void start_up();
 void poll_events();
 void run_loop();
 void shut_down();
+[[noreturn]] void stop_start_up(int status);
 
 // Exit statuses of a failed start-up.
 constexpr int sdl_failure_status = 1;

@@ -1,9 +1,9 @@
 #include "media/assets.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/game.h"
+#include "app/shell.h"
 
 // Loads a BMP and converts it to the display format; null when any step fails.
 static SDL_Surface* load_converted(const char* path, bool keyed, int red, int green, int blue)
@@ -52,7 +52,7 @@ static SDL_Surface* require(SDL_Surface* image, const char* path)
 {
     if (image == nullptr) {
         fprintf(stderr, "Couldn't load image %s: %s\n", path, SDL_GetError());
-        exit(image_failure_status);
+        stop_start_up(image_failure_status);
     }
     return image;
 }

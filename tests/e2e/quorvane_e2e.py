@@ -1,0 +1,967 @@
+#!/usr/bin/env python3
+"""End-to-end tests of Quorvane: the real executable in its own Xvfb server,
+driven with xdotool and watched through screenshots and its audio output.
+
+    quorvane_e2e.py --game PATH --workdir BUILD_DIR --out OUT_DIR CASE
+
+CASE is one of: menu, play, game_over, quit, sound, no_display, x_server_lost.
+The game runs with BUILD_DIR as its working directory (it reads data/ from
+there); the screenshots (PNG), the game's standard output and error, the X
+server's log and the recorded audio go to OUT_DIR/CASE/.  Exit status 0 when
+every check held.
+"""
+
+import argparse
+import contextlib
+import os
+import shutil
+import signal
+import sys
+import time
+import traceback
+
+from harness import (RATE, BYTES_PER_FRAME, Failure, Game, Keyboard, Screen, Xvfb, check,
+                     find_window, first_nonzero, first_sound, game_environment,
+                     install_signal_handlers, load_bmp, log, mismatches, mp3_duration, rgb565,
+                     rms, shows, wait_until, window_geometry)
+
+MAGENTA = (255, 0, 255)
+TEXT = rgb565(55, 55, 255)          # the score's colour
+LIVES_RED = rgb565(255, 16, 16)
+STAR_GREYS = {rgb565(v, v, v) for v in (55, 150, 255)}
+BLACK = (0, 0, 0)
+
+MENU_ITEM_X = 275
+MENU_ITEM_Y = (260, 300, 340)
+MENU_NAMES = ("newgame", "hiscore", "exit")
+MENU_SCORE_AT = (283, 212)
+PLAY_SCORE_AT = (275, 445)
+SHIP_START = (280, 350)
+SHIP_X_RANGE = (80, 480)
+SHOT_OFFSET = (33, -15)
+CONSOLE_AT = (175, 385)
+RIGHT_PANEL_X = 558
+LIVES_Y = 417
+LIVES_H = 11
+LIVES_BOXES = ((270, 11), (294, 11), (322, 11), (345, 12))   # (x, width), left to right
+# Which boxes show for 4, 3, 2 and 1 lives: they empty from the left.
+LIVES_PATTERNS = {4: (1, 1, 1, 1), 3: (0, 1, 1, 1), 2: (0, 0, 1, 1), 1: (0, 0, 0, 1),
+                  0: (0, 0, 0, 0)}
+ENEMY_SIZE = 45
+ENEMY_X_RANGE = (82, 521)
+
+# Sound: a window is audible when its RMS (16-bit sample units, both channels)
+# is above this floor, about -40 dBFS.  Silence and dither stay far below it.
+RMS_FLOOR = 328
+
+
+class Assets:
+    """The game's images, read from the build's data/ as the game reads them."""
+
+    def __init__(self, workdir):
+        data = os.path.join(workdir, "data")
+
+        def plain(name):
+            return load_bmp(os.path.join(data, name + ".bmp"))
+
+        def keyed(name):
+            return load_bmp(os.path.join(data, name + ".bmp"), MAGENTA)
+
+        self.normal = [plain(n + "1") for n in MENU_NAMES]
+        self.lit = [plain(n + "2") for n in MENU_NAMES]
+        self.background = keyed("bg")
+        self.left = plain("left")
+        self.right = plain("right")
+        self.console = keyed("konsol")
+        self.ship = keyed("player")
+        self.missile = keyed("missile")
+        self.music = os.path.join(data, "tavik-shootemup.mp3")
+        check((self.ship.w, self.ship.h) == (76, 50), f"player.bmp is {self.ship.w}x{self.ship.h}")
+        check((self.missile.w, self.missile.h) == (10, 16),
+              f"missile.bmp is {self.missile.w}x{self.missile.h}")
+
+
+class Session(contextlib.ExitStack):
+    """One X server, and the games started on it one after the other."""
+
+    def __init__(self, args, name):
+        super().__init__()
+        self.args = args
+        self.out = os.path.join(args.out, name)
+        os.makedirs(self.out, exist_ok=True)
+        for old in os.listdir(self.out):
+            os.remove(os.path.join(self.out, old))
+        self.games = 0
+
+    def __enter__(self):
+        super().__enter__()
+        self.x = self.enter_context(Xvfb(os.path.join(self.out, "xvfb.log")))
+        self.keys = Keyboard(self.x.env())
+        self.screen = Screen(self.x.env(), self.out)
+        return self
+
+    def start_game(self, **env):
+        """Starts a game and waits for its window.  Every key is let go first,
+        so no key held for an earlier game carries over."""
+        if self.games:
+            self.keys.up_all(["Left", "Right", "Up", "Down", "space", "Escape"])
+        self.games += 1
+        game = Game(self.args.game, self.args.workdir, game_environment(self.x.env(), **env),
+                    self.out, f"game{self.games}")
+        self.enter_context(game)
+        window = find_window(self.x.env(), "Quorvane", timeout=15)
+        game.window_seen = time.monotonic()
+        geometry = window_geometry(self.x.env(), window)
+        check(geometry == (0, 0, 640, 480),
+              f"the game's window is at {geometry[:2]}, {geometry[2]}x{geometry[3]}")
+        return game
+
+    def grab(self, game=None):
+        if game is not None:
+            game.expect_running()
+        self.last = self.screen.grab()
+        return self.last
+
+    def __exit__(self, kind, value, tb):
+        # A failed check leaves the last screen it saw for people to look at.
+        if kind is not None and getattr(self, "last", None) is not None:
+            with contextlib.suppress(Exception):
+                self.save(self.last, "failed_last_screen")
+        return super().__exit__(kind, value, tb)
+
+    def save(self, shot, name):
+        path = self.screen.save(shot, name)
+        log(f"screenshot {path}")
+
+
+# --------------------------------------------------------------------------
+# What the screen shows
+
+
+def menu_selection(shot, assets):
+    """The selected item's index when the three items show as a menu with one
+    lit item and the others normal; otherwise None."""
+    lit = []
+    for i, y in enumerate(MENU_ITEM_Y):
+        if shows(shot, assets.lit[i], MENU_ITEM_X, y):
+            lit.append(i)
+        elif not shows(shot, assets.normal[i], MENU_ITEM_X, y):
+            return None
+    return lit[0] if len(lit) == 1 else None
+
+
+def describe_menu(shot, assets):
+    parts = []
+    for i, y in enumerate(MENU_ITEM_Y):
+        lit_bad = len(mismatches(shot, assets.lit[i], MENU_ITEM_X, y))
+        normal_bad = len(mismatches(shot, assets.normal[i], MENU_ITEM_X, y))
+        parts.append(f"{MENU_NAMES[i]}: {lit_bad} pixels off the lit image, "
+                     f"{normal_bad} off the normal one")
+    return "; ".join(parts)
+
+
+def wait_selection(session, game, assets, index, timeout=10.0, what=None):
+    last = {}
+
+    def selected():
+        shot = session.grab(game)
+        last["shot"] = shot
+        return shot if menu_selection(shot, assets) == index else None
+
+    try:
+        return wait_until(selected, timeout, interval=0.01,
+                          what=what or f"the menu with {MENU_NAMES[index]} lit")
+    except Failure as failure:
+        if "shot" in last:
+            session.save(last["shot"], f"failed_menu_{MENU_NAMES[index]}")
+            raise Failure(f"{failure} ({describe_menu(last['shot'], assets)})") from None
+        raise
+
+
+def text_pixels(shot, x0, y0, x1, y1, where=None):
+    """Pixels of the score's colour inside a box."""
+    found = []
+    for y in range(y0, y1):
+        for x in range(x0, x1):
+            if shot.at(x, y) == TEXT and (where is None or where(x, y)):
+                found.append((x, y))
+    return found
+
+
+def menu_score_pixels(shot, assets):
+    """The score text seen through the menu background's transparent part."""
+    bg = assets.background
+    x, y = MENU_SCORE_AT
+    return text_pixels(shot, x - 20, y - 12, x + 120, y + 40,
+                       where=lambda px, py: not bg.opaque(px, py))
+
+
+def bbox(pixels):
+    xs = [p[0] for p in pixels]
+    ys = [p[1] for p in pixels]
+    return min(xs), min(ys), max(xs), max(ys)
+
+
+def find_missiles(shot, image, x, y_lo, y_hi):
+    """Rows y in [y_lo, y_hi] where the missile image shows whole at column x."""
+    opaque = image.opaque_pixels()
+    check(opaque, "missile.bmp is wholly transparent")
+    fx, fy, fc = opaque[0]
+    found = []
+    for y in range(max(0, y_lo), min(shot.h - image.h, y_hi) + 1):
+        if shot.at(x + fx, y + fy) != fc:
+            continue
+        if all(shot.at(x + px, y + py) == c for px, py, c in opaque):
+            found.append(y)
+    return found
+
+
+def ship_match(shot, ship_pixels, x, y):
+    good = sum(1 for px, py, c in ship_pixels if shot.at(x + px, y + py) == c)
+    return good / len(ship_pixels)
+
+
+def locate_ship(shot, assets, y, x_lo=SHIP_X_RANGE[0], x_hi=SHIP_X_RANGE[1], need=0.9):
+    """The ship's x on row y (best match of at least `need` of its pixels), or None."""
+    ship_pixels = assets.ship_pixels
+    # A cheap first pass on a sample of the ship's pixels, then the full count.
+    sample = ship_pixels[::max(1, len(ship_pixels) // 60)]
+    best, best_x = 0.0, None
+    for x in range(x_lo, x_hi + 1):
+        if ship_match(shot, sample, x, y) < need - 0.15:
+            continue
+        score = ship_match(shot, ship_pixels, x, y)
+        if score > best:
+            best, best_x = score, x
+    return best_x if best >= need else None
+
+
+def panel_offsets(shot, panel, x, columns):
+    """Every scroll offset n (0 <= n < panel height) for which the panel drawn at
+    column x, n rows down and wrapped, matches the screen in the given columns."""
+    c0, c1 = columns
+    h = panel.h
+    rows = {}
+    for py in range(h):
+        rows.setdefault(panel.row(py, c0, c1), []).append(py)
+    screen_rows = [shot.row(y, x + c0, x + c1) for y in range(shot.h)]
+    found = []
+    for first in rows.get(screen_rows[0], []):
+        n = (h - first) % h
+        ok = True
+        for y in range(shot.h):
+            py = h - n + y if y < n else y - n
+            if py >= h:
+                continue          # below a short panel: stars on black
+            if screen_rows[y] != panel.row(py, c0, c1):
+                ok = False
+                break
+        if ok:
+            found.append(n)
+    return sorted(found)
+
+
+def scroll_offset(shot, assets):
+    """The panels' shared scroll offset, checked on both panels: None when
+    either panel is not where it belongs."""
+    left_cols = (0, min(assets.left.w, SHIP_X_RANGE[0]))
+    # Enemies may overlap the right panel's first columns (they reach x 565).
+    first_clear = ENEMY_X_RANGE[1] + ENEMY_SIZE - RIGHT_PANEL_X
+    right_cols = (first_clear, min(assets.right.w, 640 - RIGHT_PANEL_X))
+    check(right_cols[1] > right_cols[0], "right.bmp is too narrow to be seen past the enemies")
+    left = panel_offsets(shot, assets.left, 0, left_cols)
+    if not left:
+        return None
+    check(len(left) < assets.left.h // 2,
+          "left.bmp repeats itself down its height: its scrolling cannot be seen")
+    right = set(panel_offsets(shot, assets.right, RIGHT_PANEL_X, right_cols))
+    # Both panels use one offset; the right one wraps at its own height.
+    both = [n for n in left if n % assets.right.h in right]
+    return both[0] if len(both) == 1 else None
+
+
+def lives_pattern(shot):
+    """For each lives box, 1 when its whole box is filled with the lives red."""
+    pattern = []
+    for x, w in LIVES_BOXES:
+        full = all(shot.at(px, py) == LIVES_RED
+                   for py in range(LIVES_Y, LIVES_Y + LIVES_H) for px in range(x, x + w))
+        pattern.append(1 if full else 0)
+    return tuple(pattern)
+
+
+def in_lives_box(x, y):
+    return LIVES_Y <= y < LIVES_Y + LIVES_H and any(bx <= x < bx + w for bx, w in LIVES_BOXES)
+
+
+def stray_lives_red(shot, assets):
+    """Lives-red pixels around the boxes that the boxes (or the console image
+    itself) do not account for."""
+    console = assets.console
+    cx, cy = CONSOLE_AT
+    stray = set()
+    for y in range(LIVES_Y - 6, LIVES_Y + LIVES_H + 6):
+        for x in range(LIVES_BOXES[0][0] - 8, LIVES_BOXES[-1][0] + LIVES_BOXES[-1][1] + 8):
+            if in_lives_box(x, y) or shot.at(x, y) != LIVES_RED:
+                continue
+            ix, iy = x - cx, y - cy
+            if (0 <= ix < console.w and 0 <= iy < console.h and console.opaque(ix, iy)
+                    and console.at(ix, iy) == LIVES_RED):
+                continue
+            stray.add((x, y))
+    return stray
+
+
+# --------------------------------------------------------------------------
+# Cases
+
+
+def start_at_menu(session, assets, **env):
+    game = session.start_game(**env)
+    shot = wait_selection(session, game, assets, 0, timeout=15,
+                          what="the menu, new game lit, after start-up")
+    return game, shot
+
+
+def case_menu(args, assets):
+    with Session(args, "menu") as s:
+        game, shot = start_at_menu(s, assets)
+        s.save(shot, "menu_start")
+
+        # The background is drawn over the stars and the score; the items over it.
+        item_rects = [(MENU_ITEM_X, y, assets.normal[i].w, assets.normal[i].h)
+                      for i, y in enumerate(MENU_ITEM_Y)]
+
+        def under_item(x, y):
+            return any(rx <= x < rx + rw and ry <= y < ry + rh for rx, ry, rw, rh in item_rects)
+
+        bad = mismatches(shot, assets.background, 0, 0, skip=under_item)
+        check(not bad, f"{len(bad)} pixels of bg.bmp are not shown, e.g. {bad[:5]}")
+
+        # The start-up score "0", seen where the background lets it through.
+        zero = menu_score_pixels(shot, assets)
+        check(zero, "no score text at (283,212) on the first menu")
+        x0, y0, x1, y1 = bbox(zero)
+        check(x0 >= MENU_SCORE_AT[0] and y0 >= MENU_SCORE_AT[1] and x1 < MENU_SCORE_AT[0] + 20
+              and y1 < MENU_SCORE_AT[1] + 24,
+              f"the score text spans ({x0},{y0})-({x1},{y1}), not a small '0' at (283,212)")
+
+        # Stars: only black, the three star greys and the score show through the
+        # background, and the stars move.
+        def see_through(x, y):
+            return not assets.background.opaque(x, y) and not under_item(x, y)
+
+        see = [(x, y) for y in range(480) for x in range(640) if see_through(x, y)]
+        check(len(see) > 500, "bg.bmp lets almost nothing through")
+
+        def behind_menu(frame):
+            odd = [(x, y, frame.at(x, y)) for x, y in see
+                   if frame.at(x, y) not in STAR_GREYS and frame.at(x, y) not in (BLACK, TEXT)]
+            check(not odd, f"{len(odd)} pixels behind the menu are neither black, a star nor "
+                           f"the score, e.g. {odd[:5]}")
+            return {(x, y) for x, y in see if frame.at(x, y) in STAR_GREYS}
+
+        seen = []
+
+        def stars_moved():
+            frame = s.grab(game)
+            stars = behind_menu(frame)
+            if stars and seen and stars != seen[-1][1]:
+                return frame
+            if stars:
+                seen.append((frame, stars))
+            return None
+
+        later = wait_until(stars_moved, 10.0, interval=0.0, what="stars moving behind the menu")
+        s.save(later, "menu_stars")
+        log(f"{len(seen[-1][1])} star pixels behind the menu, then {len(behind_menu(later))}")
+
+        # Down, Down, Up, and the ends of the list.
+        s.keys.tap("Down")
+        wait_selection(s, game, assets, 1)
+        s.keys.tap("Down")
+        s.save(wait_selection(s, game, assets, 2), "menu_exit_lit")
+        s.keys.tap("Up")
+        s.save(wait_selection(s, game, assets, 1), "menu_hiscore_lit")
+        s.keys.tap("Down")
+        wait_selection(s, game, assets, 2)
+        s.keys.tap("Down")            # stays on exit ...
+        s.keys.tap("Up")              # ... so one Up lights high score
+        wait_selection(s, game, assets, 1, what="high score lit after Down at the bottom, Up")
+        s.keys.tap("Up")
+        wait_selection(s, game, assets, 0)
+        s.keys.tap("Up")              # stays on new game ...
+        s.keys.tap("Down")            # ... so one Down lights high score
+        wait_selection(s, game, assets, 1, what="high score lit after Up at the top, Down")
+
+        # Space on high score keeps the menu: the next Down still moves the light.
+        s.keys.tap("space")
+        s.keys.tap("Down")
+        wait_selection(s, game, assets, 2, what="exit lit after Space on high score, Down")
+
+        # Key repeat: Up held (never released) walks from exit to new game.
+        s.keys.down("Up")
+        wait_selection(s, game, assets, 0, what="Up held down to repeat up to new game")
+        s.keys.up("Up")
+        game.expect_running()
+        log("menu: items, light, ends of the list, repeat, high score: as expected")
+
+
+def start_play(session, assets):
+    """Starts a game from the menu: (game, last menu screen, first play screen)."""
+    game, menu_shot = start_at_menu(session, assets)
+    session.keys.tap("space")
+    started = time.monotonic()
+
+    def ship_home():
+        shot = session.grab(game)
+        return shot if shows(shot, assets.ship, *SHIP_START) and menu_selection(shot, assets) is None \
+            else None
+
+    shot = wait_until(ship_home, 10.0, interval=0.01, what="the ship at (280,350) after Space")
+    log(f"play screen after {time.monotonic() - started:.2f} s")
+    return game, menu_shot, shot
+
+
+def case_play(args, assets):
+    with Session(args, "play") as s:
+        game, _, first = start_play(s, assets)
+        # Several frames in quick succession: what a falling enemy hides in one
+        # it shows in another.
+        burst = [first] + [s.grab(game) for _ in range(3)]
+        s.save(burst[0], "play_start")
+
+        # Panels, and their scrolling.
+        offsets = []
+        for i, shot in enumerate(burst):
+            n = scroll_offset(shot, assets)
+            if n is None:
+                s.save(shot, "failed_panels")
+            check(n is not None, "left.bmp at x 0 and right.bmp at x 558 do not show, "
+                                 "scrolled by one shared offset")
+            offsets.append(n)
+        log(f"panel offsets in the first frames: {offsets}")
+        steps = [(b - a) % assets.left.h for a, b in zip(offsets, offsets[1:])]
+        check(all(0 <= d < assets.left.h // 2 for d in steps) and sum(steps) > 0,
+              f"the panels do not scroll down: offsets {offsets}")
+
+        # The ship, the console and the lives.
+        ship = assets.ship
+        sx, sy = SHIP_START
+
+        def covered_by_ship(x, y):
+            ix, iy = x - sx, y - sy
+            return 0 <= ix < ship.w and 0 <= iy < ship.h and ship.opaque(ix, iy)
+
+        def overdrawn(x, y):
+            in_score = PLAY_SCORE_AT[0] <= x < PLAY_SCORE_AT[0] + 80 and \
+                PLAY_SCORE_AT[1] <= y < PLAY_SCORE_AT[1] + 24
+            return covered_by_ship(x, y) or in_lives_box(x, y) or in_score
+
+        def missing_everywhere(image, x, y, skip=None):
+            missing = None
+            for shot in burst:
+                bad = set(mismatches(shot, image, x, y, skip))
+                missing = bad if missing is None else missing & bad
+            return sorted(missing)
+
+        bad = missing_everywhere(ship, sx, sy)
+        check(not bad, f"{len(bad)} pixels of the ship are missing at (280,350), e.g. {bad[:5]}")
+        bad = missing_everywhere(assets.console, *CONSOLE_AT, skip=overdrawn)
+        check(not bad, f"{len(bad)} pixels of konsol.bmp are missing at (175,385), e.g. {bad[:5]}")
+
+        for shot in burst:
+            check(lives_pattern(shot) == LIVES_PATTERNS[4],
+                  f"the four lives boxes are not all filled: {lives_pattern(shot)}")
+        stray = None
+        for shot in burst:
+            found = stray_lives_red(shot, assets)
+            stray = found if stray is None else stray & found
+        check(not stray, f"lives red outside the boxes at {sorted(stray)[:8]}")
+        check(text_pixels(burst[0], PLAY_SCORE_AT[0], PLAY_SCORE_AT[1], PLAY_SCORE_AT[0] + 20,
+                          PLAY_SCORE_AT[1] + 24), "no score text at (275,445)")
+        log("play: panels, console, ship, four lives boxes and score in place")
+
+        # A shot.  The Space that started the game fired one already: wait for it
+        # to climb away, then fire another.
+        shot_x = sx + SHOT_OFFSET[0]
+        shot_y = sy + SHOT_OFFSET[1]
+        low = shot_y - 120
+
+        def clear_above_ship():
+            frame = s.grab(game)
+            return frame if not find_missiles(frame, assets.missile, shot_x, low, shot_y + 5) \
+                else None
+
+        wait_until(clear_above_ship, 15.0, what="no shot just above the ship")
+        s.keys.tap("space")
+        fired = time.monotonic()
+
+        def new_shot():
+            frame = s.grab(game)
+            ys = find_missiles(frame, assets.missile, shot_x, low, shot_y + 5)
+            return (frame, ys[-1]) if ys else None
+
+        frame, y1 = wait_until(new_shot, 10.0, interval=0.0,
+                               what=f"a shot at x {shot_x} just above the ship")
+        s.save(frame, "play_shot")
+        check(y1 <= shot_y, f"the new shot is at y {y1}, below ({shot_x},{shot_y})")
+        log(f"shot seen at ({shot_x},{y1}) {time.monotonic() - fired:.2f} s after Space")
+
+        def climbed():
+            ys = find_missiles(s.grab(game), assets.missile, shot_x, y1 - 200, y1 - 1)
+            return ys[-1] if ys else None
+
+        y2 = wait_until(climbed, 10.0, interval=0.0, what="the shot to climb")
+        log(f"the shot climbed from y {y1} to {y2}")
+
+        # Left held: the ship moves one pixel per tick (the panels scroll one row
+        # per tick); let go: it stops.
+        s.keys.down("Left")
+        track = []
+
+        def moved_far():
+            frame = s.grab(game)
+            x = locate_ship(frame, assets, sy, x_hi=sx)
+            n = scroll_offset(frame, assets)
+            track.append((x, n))
+            return x is not None and x <= sx - 100
+
+        wait_until(moved_far, 10.0, interval=0.0, what="the ship to move left while Left is held")
+        s.keys.up("Left")
+        moving = [(x, n) for x, n in track if x is not None and n is not None
+                  and SHIP_X_RANGE[0] < x < sx]
+        check(len(moving) >= 2, f"too few frames of the ship under way: {track}")
+        h = assets.left.h
+        sums = {(x + n) % h for x, n in moving}
+        check(len(sums) == 1, f"the ship does not move one pixel per tick: (x, panel offset) "
+                              f"{moving}")
+        log(f"ship under way, (x, panel offset): {moving}")
+
+        def settled_for(ticks):
+            """The ship's x once the panels have scrolled at least `ticks` rows
+            on (an enemy passing over the ship may hide it for a while)."""
+            frame = s.grab(game)
+            n0 = scroll_offset(frame, assets)
+            check(n0 is not None, "the panels went missing")
+
+            def later():
+                f2 = s.grab(game)
+                n = scroll_offset(f2, assets)
+                if n is None or (n - n0) % h < ticks:
+                    return None
+                x = locate_ship(f2, assets, sy)
+                return (f2, x) if x is not None else None
+
+            return wait_until(later, 15.0, interval=0.0,
+                              what=f"the ship in sight {ticks} ticks on")
+
+        _, x_stop = settled_for(5)
+        frame, x_later = settled_for(60)
+        s.save(frame, "play_ship_stopped")
+        check(x_later == x_stop, f"the ship went on from x {x_stop} to {x_later} after Left "
+                                 "was let go")
+        log(f"ship stopped at x {x_stop}")
+
+
+class Enemy:
+    def __init__(self, left, right, bottom):
+        self.left, self.right, self.bottom = left, right, bottom
+
+    @property
+    def centre(self):
+        return (self.left + self.right) / 2
+
+
+def spot_enemies(shot, limit_y):
+    """Column runs with many lit pixels between the panels above limit_y: the
+    falling enemies (stars are single pixels, the player's shot is narrow)."""
+    x_lo, x_hi = ENEMY_X_RANGE[0], RIGHT_PANEL_X
+    counts = [0] * (x_hi - x_lo)
+    bottoms = [-1] * (x_hi - x_lo)
+    for y in range(0, limit_y, 2):
+        r, g, b = shot.row(y, x_lo, x_hi)
+        lit = int.from_bytes(r, "big") | int.from_bytes(g, "big") | int.from_bytes(b, "big")
+        if not lit:
+            continue
+        row = lit.to_bytes(x_hi - x_lo, "big")
+        for i, v in enumerate(row):
+            if v:
+                counts[i] += 1
+                bottoms[i] = y
+    enemies = []
+    i = 0
+    while i < len(counts):
+        if counts[i] < 5:
+            i += 1
+            continue
+        j = i
+        while j < len(counts) and counts[j] >= 5:
+            j += 1
+        if j - i >= 16:
+            enemies.append(Enemy(x_lo + i, x_lo + j - 1, max(bottoms[i:j])))
+        i = j
+    return enemies
+
+
+def case_game_over(args, assets):
+    with Session(args, "game_over") as s:
+        game, menu_shot, _ = start_play(s, assets)
+        zero = menu_score_pixels(menu_shot, assets)
+        check(zero, "no score text at (283,212) on the first menu")
+        zero_box = bbox(zero)
+        started = time.monotonic()
+        sy = SHIP_START[1]
+        ship_x = SHIP_START[0]
+        held = None
+        patterns_seen = []
+        shots = 0
+        deadline = started + 120
+        final = None
+
+        def hold(key):
+            nonlocal held
+            if key == held:
+                return
+            if held is not None:
+                s.keys.up(held)
+            if key is not None:
+                s.keys.down(key)
+            held = key
+
+        while True:
+            check(time.monotonic() < deadline, "no game over within 120 s of steering into "
+                                               f"enemies; lives seen: {patterns_seen}")
+            shot = s.grab(game)
+            shots += 1
+            if menu_selection(shot, assets) is not None:
+                final = shot
+                break
+            pattern = lives_pattern(shot)
+            lives = [k for k, p in LIVES_PATTERNS.items() if p == pattern]
+            if not lives:
+                s.save(shot, "failed_lives")
+            check(lives, f"the lives boxes show {pattern}, which no number of lives draws")
+            if not patterns_seen or patterns_seen[-1] != lives[0]:
+                check(not patterns_seen or lives[0] < patterns_seen[-1],
+                      f"lives went up: {patterns_seen} then {lives[0]}")
+                patterns_seen.append(lives[0])
+                s.save(shot, f"game_over_lives{lives[0]}")
+                log(f"lives {lives[0]} at {time.monotonic() - started:.1f} s")
+            found = locate_ship(shot, assets, sy, need=0.6)
+            if found is not None:
+                ship_x = found
+            # Chase the enemy that will come down to the ship's row soonest and
+            # can still be met: an enemy counts when it lies wholly in the ship.
+            target = None
+            best = None
+            for e in spot_enemies(shot, sy):
+                top = e.bottom - (ENEMY_SIZE - 1)
+                want = min(max(int(e.centre) - assets.ship.w // 2, SHIP_X_RANGE[0]),
+                           SHIP_X_RANGE[1])
+                time_left = sy - top
+                if time_left < abs(want - ship_x) - 10 or e.left > SHIP_X_RANGE[1] + 31:
+                    continue
+                if best is None or time_left < best:
+                    best, target = time_left, want
+            if target is None or abs(target - ship_x) <= 6:
+                hold(None)
+            else:
+                hold("Left" if target < ship_x else "Right")
+        hold(None)
+        took = time.monotonic() - started
+        s.save(final, "game_over_menu")
+        log(f"game over after {took:.1f} s and {shots} screenshots; lives seen {patterns_seen}")
+        check(patterns_seen[:1] == [4], f"the game did not start with four lives: {patterns_seen}")
+        check(len(patterns_seen) >= 2, f"no lives were seen lost before the game ended: "
+                                       f"{patterns_seen}")
+
+        # The menu shows the game's score: at least "10", wider than the "0".
+        score = wait_until(lambda: menu_score_pixels(s.grab(game), assets), 10.0,
+                           what="score text on the menu after the game")
+        x0, y0, x1, y1 = bbox(score)
+        check(x0 >= MENU_SCORE_AT[0] and y0 >= MENU_SCORE_AT[1],
+              f"the score text starts at ({x0},{y0}), not at (283,212)")
+        check(set(score) != set(zero), "the menu still shows the score 0 after a game")
+        check(x1 - x0 > zero_box[2] - zero_box[0] + 3,
+              f"the menu's score ({x0}..{x1}) is no wider than '0' ({zero_box[0]}..{zero_box[2]})")
+        check(menu_selection(final, assets) == 0, "new game is not lit after the game")
+        log("game over: back to the menu with the game's score")
+
+
+def case_quit(args, assets):
+    with Session(args, "quit") as s:
+
+        def expect_exit(game, what, limit=1.0):
+            status = game.wait_exit(limit)
+            if status is None:
+                # Late or never: say which, then fail all the same.
+                late = game.wait_exit(10.0)
+                took = time.monotonic() - sent
+                raise Failure(f"the game still runs {limit} s after {what} " +
+                              (f"(it ended {took:.2f} s after, status {late})" if late is not None
+                               else "(and 10 s later)"))
+            check(status == 0, f"the game ended with status {status} after {what}")
+            log(f"{what}: ended with status 0 after {time.monotonic() - sent:.2f} s")
+
+        game, _ = start_at_menu(s, assets)
+        s.keys.down("Escape")
+        sent = time.monotonic()
+        expect_exit(game, "Escape in the menu")
+        s.keys.up("Escape")
+
+        game, _, _ = start_play(s, assets)
+        s.keys.down("Escape")
+        sent = time.monotonic()
+        expect_exit(game, "Escape in play")
+        s.keys.up("Escape")
+
+        game, _ = start_at_menu(s, assets)
+        game.proc.send_signal(signal.SIGTERM)
+        sent = time.monotonic()
+        expect_exit(game, "SIGTERM in the menu")
+
+        game, _, _ = start_play(s, assets)
+        game.proc.send_signal(signal.SIGTERM)
+        sent = time.monotonic()
+        expect_exit(game, "SIGTERM in play")
+
+        game, _ = start_at_menu(s, assets)
+        s.keys.tap("Down")
+        s.keys.tap("Down")
+        wait_selection(s, game, assets, 2)
+        s.keys.tap("space")
+        sent = time.monotonic()
+        expect_exit(game, "Space on exit")
+
+
+def read_file(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return b""
+
+
+def find_frames(raw, pattern, from_frame):
+    """First frame at or after from_frame where the audio holds pattern, or None."""
+    pos = raw.find(pattern, from_frame * BYTES_PER_FRAME)
+    while pos >= 0 and pos % BYTES_PER_FRAME:
+        pos = raw.find(pattern, pos + 1)
+    return pos // BYTES_PER_FRAME if pos >= 0 else None
+
+
+# The decoder carries a little state from the frames before a restart into the
+# first frame after it, so the opening is matched from this far into the music.
+OPENING_SKIP = RATE // 10
+OPENING_LENGTH = RATE // 5
+
+
+def find_opening(raw, start, from_frame):
+    """Where the music that began at frame `start` begins again, at or after
+    from_frame: 0.2 s of it, from 0.1 s in, found sample for sample."""
+    a = (start + OPENING_SKIP) * BYTES_PER_FRAME
+    opening = raw[a:a + OPENING_LENGTH * BYTES_PER_FRAME]
+    check(len(opening) == OPENING_LENGTH * BYTES_PER_FRAME, "too little audio output")
+    found = find_frames(raw, opening, max(start + 1, from_frame) + OPENING_SKIP)
+    return None if found is None else found - OPENING_SKIP
+
+
+def case_sound(args, assets):
+    length, rate, frames = mp3_duration(assets.music)
+    log(f"tavik-shootemup.mp3: {frames} frames, {length:.3f} s at {rate} Hz")
+    check(rate == RATE, f"the track is at {rate} Hz")
+    window = RATE // 20          # 50 ms
+    with Session(args, "sound") as s:
+        # 1. At the disk driver's own pace (about real time): music within a
+        # second, and a new game starts the track again.
+        raw_path = os.path.join(s.out, "audio_new_game.raw")
+        game = s.start_game(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=raw_path)
+        launched = game.started
+
+        def audible():
+            game.expect_running()
+            raw = read_file(raw_path)
+            at = first_sound(raw, RMS_FLOOR, window)
+            return (raw, at) if at is not None else None
+
+        raw, at = wait_until(audible, 5.0, interval=0.01, what="audible music in the disk output")
+        heard = time.monotonic()
+        onset = at / RATE
+        level = rms(raw, at, window)
+        log(f"music audible at {onset:.3f} s into the output (RMS {level:.0f}), written "
+            f"{heard - launched:.2f} s after launch, {heard - game.window_seen:.2f} s after the "
+            "window appeared")
+        check(onset < 1.0, f"the first audible music is {onset:.2f} s into the output")
+        check(heard - game.window_seen < 1.0,
+              f"the first audible music was written {heard - game.window_seen:.2f} s after the "
+              "window appeared")
+
+        wait_selection(s, game, assets, 0, timeout=10)
+        # Let the track play on a while, so that its start cannot be met by chance.
+        wait_until(lambda: len(read_file(raw_path)) >= (at + 2 * RATE) * BYTES_PER_FRAME, 10.0,
+                   what="two seconds of music")
+        t0 = time.monotonic()
+        size0 = len(read_file(raw_path))
+        written0 = size0 // BYTES_PER_FRAME
+        s.keys.tap("space")
+        before_new = len(read_file(raw_path)) // BYTES_PER_FRAME
+        wait_until(lambda: len(read_file(raw_path)) >= (before_new + 2 * RATE) * BYTES_PER_FRAME,
+                   10.0, what="two more seconds of music after the new game")
+        t1 = time.monotonic()
+        raw = read_file(raw_path)
+        game.stop()
+        pace = (len(raw) // BYTES_PER_FRAME - written0) / RATE / (t1 - t0)
+        log(f"the disk driver wrote {pace:.2f} s of audio per second")
+
+        # The track's opening must come again, sample for sample, soon after
+        # the Space; the track was 2 s in by then.
+        start = first_nonzero(raw)
+        found = find_opening(raw, start, before_new - RATE // 2)
+        check(found is not None, "the start of the track does not come again after the new game")
+        track_pos = (before_new - start) / RATE % length
+        log(f"new game at {before_new / RATE:.2f} s of output (the track {track_pos:.2f} s in); "
+            f"the opening comes again at {found / RATE:.2f} s of output, "
+            f"{(found - before_new) / RATE:.2f} s later")
+        check(found - before_new < RATE, "the track started again more than a second of "
+                                         "output after the new game")
+        check(1.0 < track_pos < length - 1.0, "inconclusive: the new game fell on the track's "
+                                              "own loop point")
+        after = rms(raw, found, RATE // 2)
+        log(f"RMS over 0.5 s after the restart: {after:.0f}")
+        check(after > RMS_FLOOR, f"the music after the new game is too quiet: RMS {after:.0f}")
+
+        # 2. With the driver's wait cut to 1 ms (output many times faster than
+        # real time): the track loops, from its beginning.
+        loop_path = os.path.join(s.out, "audio_loop.raw")
+        game = s.start_game(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=loop_path,
+                            SDL_DISKAUDIODELAY="1")
+        t0 = time.monotonic()
+        music = {}
+
+        def enough():
+            game.expect_running()
+            size = os.path.getsize(loop_path) if os.path.exists(loop_path) else 0
+            if "start" not in music:
+                # Silence comes first, while the game loads; then the music.
+                with open(loop_path, "rb") as f:
+                    raw = f.read(size - size % BYTES_PER_FRAME)
+                start = first_nonzero(raw)
+                if start is None:
+                    return False
+                music["start"] = start
+            return size >= (music["start"] + int((length + 3) * RATE)) * BYTES_PER_FRAME
+
+        wait_until(enough, 60.0, interval=0.05, what=f"{length + 3:.1f} s of music output")
+        took = time.monotonic() - t0
+        raw = read_file(loop_path)
+        game.stop()
+        os.remove(loop_path)
+        start = music["start"]
+        log(f"{len(raw) / BYTES_PER_FRAME / RATE:.1f} s of output in {took:.1f} s; the music "
+            f"begins {start / RATE:.2f} s in")
+        levels = [rms(raw, start + int(t * RATE), RATE // 2) for t in (0.0, 0.5, 1.0)]
+        looped = [rms(raw, start + int((length + t) * RATE), RATE // 2)
+                  for t in (0.5, 1.0, 1.5, 2.0)]
+        log(f"RMS of 0.5 s windows from 0.0/0.5/1.0 s of the music: "
+            f"{[round(v) for v in levels]}; past the track's end ({length:.2f} s) "
+            f"+0.5/+1.0/+1.5/+2.0 s: {[round(v) for v in looped]}")
+        check(all(v > RMS_FLOOR for v in looped),
+              f"silence after the track's length: RMS {[round(v) for v in looped]}")
+        found = find_opening(raw, start, start + int((length - 0.5) * RATE))
+        check(found is not None and found - start < int((length + 0.5) * RATE),
+              f"the track does not start again about {length:.2f} s after it began")
+        log(f"the track starts again {(found - start) / RATE:.3f} s after it began")
+
+
+def case_no_display(args, assets):
+    out = os.path.join(args.out, "no_display")
+    os.makedirs(out, exist_ok=True)
+    env = game_environment(os.environ, DISPLAY=None, SDL_AUDIODRIVER=None)
+    env.pop("XAUTHORITY", None)
+    with Game(args.game, args.workdir, env, out, "no_display") as game:
+        status = game.wait_exit(15)
+        check(status is not None, "the game still runs 15 s after starting without a display")
+        message = game.stderr().strip()
+        log(f"no display: status {status}, stderr {message!r}")
+        check(status in (1, 2), f"the game ended with status {status} without a display")
+        check(message.startswith("Couldn't") or "\nCouldn't" in message,
+              f"no start-up message on standard error: {message!r}")
+
+    # With the dummy video driver asked for by name it runs without a display:
+    # its music output grows, and SIGTERM ends it cleanly.
+    raw_path = os.path.join(out, "audio_headless.raw")
+    with contextlib.suppress(FileNotFoundError):
+        os.remove(raw_path)
+    env = game_environment(os.environ, DISPLAY=None, SDL_VIDEODRIVER="dummy",
+                           SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=raw_path)
+    with Game(args.game, args.workdir, env, out, "headless") as game:
+        def playing():
+            game.expect_running()
+            raw = read_file(raw_path)
+            return first_sound(raw, RMS_FLOOR, RATE // 20) is not None
+        wait_until(playing, 10.0, what="music from the game run with SDL_VIDEODRIVER=dummy")
+        game.proc.send_signal(signal.SIGTERM)
+        status = game.wait_exit(1.0)
+        check(status == 0, f"the headless game gave status {status} on SIGTERM")
+    os.remove(raw_path)
+    log("headless: ran, played, ended with status 0 on SIGTERM")
+
+
+def case_x_server_lost(args, assets):
+    """The X server going away under a running game ends the game (with a
+    failure status) instead of leaving it spinning."""
+    with Session(args, "x_server_lost") as s:
+        game, _, _ = start_play(s, assets)
+        s.x.stop()
+        gone = time.monotonic()
+        status = game.wait_exit(5.0)
+        check(status is not None, "the game still runs 5 s after its X server went away")
+        log(f"X server gone: the game ended with status {status} after "
+            f"{time.monotonic() - gone:.2f} s")
+        check(status > 0, f"the game ended with status {status} when its X server went away")
+
+
+CASES = {
+    "menu": case_menu,
+    "play": case_play,
+    "game_over": case_game_over,
+    "quit": case_quit,
+    "sound": case_sound,
+    "no_display": case_no_display,
+    "x_server_lost": case_x_server_lost,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--game", required=True, help="the quorvane executable")
+    parser.add_argument("--workdir", required=True, help="the build directory (holds data/)")
+    parser.add_argument("--out", required=True, help="where screenshots and logs go")
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args()
+    for name in ("game", "workdir", "out"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    install_signal_handlers()
+    os.makedirs(args.out, exist_ok=True)
+    started = time.monotonic()
+    try:
+        if args.case != "no_display":
+            missing = [tool for tool in ("Xvfb", "xdotool", "import") if not shutil.which(tool)]
+            check(not missing, f"{', '.join(missing)} not found: install the Debian packages "
+                               "xvfb, xdotool and imagemagick")
+        assets = Assets(args.workdir)
+        assets.ship_pixels = assets.ship.opaque_pixels()
+        CASES[args.case](args, assets)
+    except Failure as failure:
+        log(f"FAILED: {failure}")
+        return 1
+    except Exception:
+        traceback.print_exc()
+        return 1
+    log(f"{args.case} passed in {time.monotonic() - started:.1f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
