@@ -76,6 +76,28 @@ static bool draws_digits(TTF_Font* font)
     return true;
 }
 
+// The score's font; without it the game cannot start.
+static void open_font()
+{
+    static constexpr char font_path[] = "data/arial.ttf";
+    game.font = TTF_OpenFont(font_path, 12);
+    if (game.font != nullptr && !draws_digits(game.font)) {
+        TTF_CloseFont(game.font);
+        game.font = nullptr;
+    }
+    if (game.font == nullptr) {
+        // The library names the file only when it cannot open it; a damaged
+        // one must be named too, or the player cannot tell what is wrong.
+        const char* reason = SDL_GetError();
+        if (strstr(reason, font_path) != nullptr) {
+            printf("TTF_OpenFont error: %s", reason);
+        } else {
+            printf("TTF_OpenFont error: %s: %s", font_path, reason);
+        }
+        stop_start_up(font_failure_status);
+    }
+}
+
 // A failed start-up releases the library itself before it exits.
 void stop_start_up(int status)
 {
@@ -98,23 +120,7 @@ void start_up()
     init_text();
     init_audio();
     atexit(Mix_CloseAudio);
-    static constexpr char font_path[] = "data/arial.ttf";
-    game.font = TTF_OpenFont(font_path, 12);
-    if (game.font != nullptr && !draws_digits(game.font)) {
-        TTF_CloseFont(game.font);
-        game.font = nullptr;
-    }
-    if (game.font == nullptr) {
-        // The library names the file only when it cannot open it; a damaged
-        // one must be named too, or the player cannot tell what is wrong.
-        const char* reason = SDL_GetError();
-        if (strstr(reason, font_path) != nullptr) {
-            printf("TTF_OpenFont error: %s", reason);
-        } else {
-            printf("TTF_OpenFont error: %s: %s", font_path, reason);
-        }
-        stop_start_up(font_failure_status);
-    }
+    open_font();
     game.text_colour = SDL_Color{55, 55, 255, 0};
     load_assets();
     init_stars();
