@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "alloc_count.h"
-#include "app/game.h"
+#include "game.h"
 #include "app/input.h"
 #include "app/shell.h"
 #include "common.h"
-#include "media/draw.h"
+#include "platform/draw.h"
 #include "screens/frame.h"
 
 // The executable is linked with --wrap for these, so every call the game (and

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "media/assets.h"
-#include "media/draw.h"
+#include "platform/assets.h"
+#include "platform/draw.h"
 #include "support.h"
 
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 #include <cstring>
 #include <vector>
 
-#include "media/draw.h"
+#include "platform/draw.h"
 #include "support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "media/draw.h"
+#include "platform/draw.h"
 #include "support.h"
 #include "world/stars.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/game.h"
+#include "game.h"
 
 // Starts the library once (dummy drivers) and gives every test a clean record.
 class GameTest : public ::testing::Test {

@@ -3,7 +3,7 @@
 
 #include "app/input.h"
 #include "screens/frame.h"
-#include "media/draw.h"
+#include "platform/draw.h"
 #include "support.h"
 #include "world/enemies.h"
 #include "world/score.h"

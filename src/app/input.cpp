@@ -1,6 +1,6 @@
 #include "app/input.h"
 
-#include "app/game.h"
+#include "game.h"
 #include "screens/menu.h"
 #include "world/shots.h"
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/game.h"
+#include "game.h"
 #include "app/input.h"
-#include "media/assets.h"
+#include "platform/assets.h"
 #include "screens/frame.h"
 #include "world/enemies.h"
 #include "world/score.h"

@@ -1,7 +1,7 @@
 #include "screens/frame.h"
 
-#include "app/game.h"
-#include "media/draw.h"
+#include "game.h"
+#include "platform/draw.h"
 #include "world/enemies.h"
 #include "world/score.h"
 #include "world/ship.h"

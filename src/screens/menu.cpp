@@ -1,6 +1,6 @@
 #include "screens/menu.h"
 
-#include "app/game.h"
+#include "game.h"
 #include "world/enemies.h"
 #include "world/score.h"
 #include "world/ship.h"

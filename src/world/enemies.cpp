@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "app/game.h"
-#include "media/draw.h"
+#include "game.h"
+#include "platform/draw.h"
 
 // Three draws, in this order: column, height above the top, kind.
 void spawn_enemy(Enemy& enemy)

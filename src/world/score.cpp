@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "app/game.h"
-#include "media/draw.h"
+#include "game.h"
+#include "platform/draw.h"
 
 // A very long game stops at the largest score rather than overflowing.
 void add_score(int32_t points)

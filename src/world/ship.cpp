@@ -1,6 +1,6 @@
 #include "world/ship.h"
 
-#include "app/game.h"
+#include "game.h"
 #include "world/score.h"
 
 // 1 when box A lies wholly inside box B, touching edges included. Every

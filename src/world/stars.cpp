@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "app/game.h"
-#include "media/draw.h"
+#include "game.h"
+#include "platform/draw.h"
 
 void init_stars()
 {

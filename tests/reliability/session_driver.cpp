@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "app/game.h"
+#include "game.h"
 #include "app/shell.h"
 
 namespace {

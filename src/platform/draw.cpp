@@ -1,6 +1,6 @@
-#include "media/draw.h"
+#include "platform/draw.h"
 
-#include "app/game.h"
+#include "game.h"
 
 // No bounds checks here: callers pass coordinates inside the surface.
 void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue)

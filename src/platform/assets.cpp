@@ -1,8 +1,8 @@
-#include "media/assets.h"
+#include "platform/assets.h"
 
 #include <cstdio>
 
-#include "app/game.h"
+#include "game.h"
 #include "app/shell.h"
 
 // Loads a BMP and converts it to the display format; null when any step fails.

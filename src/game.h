@@ -40,6 +40,22 @@ struct Shot {
     int32_t dy;
 };
 
+// The high-score table: the best games, best first.
+constexpr int score_table_size = 10;
+constexpr int score_name_max = 16;  // characters of a player's name
+
+struct ScoreEntry {
+    int32_t score;
+    int64_t time;  // when the game ended, in seconds since the epoch (UTC)
+    // UTF-8, printable characters only, zero-terminated: room for 16 characters of 4 bytes.
+    std::array<char, score_name_max * 4 + 1> name;
+};
+
+struct ScoreTable {
+    std::array<ScoreEntry, score_table_size> entries;
+    int32_t count;
+};
+
 struct Game {
     SDL_Surface* screen;
     TTF_Font* font;

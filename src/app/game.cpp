@@ -1,3 +1,0 @@
-#include "app/game.h"
-
-Game game;

@@ -1,0 +1,3 @@
+#include "game.h"
+
+Game game;
