@@ -12,8 +12,8 @@
 
 #include "alloc_count.h"
 #include "game.h"
-#include "app/input.h"
 #include "app/shell.h"
+#include "platform/device.h"
 #include "common.h"
 #include "platform/draw.h"
 #include "screens/frame.h"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/assets.h"
+#include "platform/device.h"
 #include "platform/draw.h"
 #include "support.h"
 
@@ -84,7 +85,7 @@ TEST_F(AssetsTest, KeyColourIsTransparentOnlyInKeyedImages)
     EXPECT_EQ(load_image("data/missing.bmp"), nullptr);
 }
 
-TEST_F(AssetsTest, LoadsEveryImageIntoItsSlotAndPlaysOnWithoutMusic)
+TEST_F(AssetsTest, LoadsEveryImageIntoItsSlot)
 {
     write_all();
     load_assets();
@@ -101,17 +102,24 @@ TEST_F(AssetsTest, LoadsEveryImageIntoItsSlotAndPlaysOnWithoutMusic)
         const bool want_key = i == 2 || i == 3 || i == 4 || i >= 11;
         EXPECT_EQ(keyed, want_key) << image_files[i];
     }
-    EXPECT_EQ(game.music, nullptr);  // no track: silent, not fatal
+}
+
+TEST_F(AssetsTest, AMissingTrackLeavesTheGameSilentNotStopped)
+{
+    write_all();
+    load_assets();
+    EXPECT_EQ(game.music, nullptr);
+    EXPECT_NE(game.explosion_frames[3], nullptr);  // every image before the track's turn was loaded
 }
 
 TEST_F(AssetsTest, AMissingImageStopsStartUpNamingTheFile)
 {
     write_all();
     fs::remove("data/dusman03.bmp");
-    EXPECT_EXIT(load_assets(), ::testing::ExitedWithCode(image_failure_status),
+    EXPECT_EXIT(load_assets(), ::testing::ExitedWithCode(IMAGE_FAILED),
                 "Couldn't load image data/dusman03.bmp: ");
     std::FILE* f = std::fopen("data/left.bmp", "wb");  // empty: unreadable as a BMP
     std::fclose(f);
-    EXPECT_EXIT(load_assets(), ::testing::ExitedWithCode(image_failure_status),
+    EXPECT_EXIT(load_assets(), ::testing::ExitedWithCode(IMAGE_FAILED),
                 "Couldn't load image data/left.bmp: .+");
 }

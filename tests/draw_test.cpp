@@ -70,30 +70,53 @@ TEST_F(DrawTest, PutPixelStoresByBytesPerPixel)
     SDL_FreeSurface(s);
 }
 
-TEST_F(DrawTest, BlitsClipAtTheScreenEdgeAndEmptyRegionsDrawNothing)
+TEST_F(DrawTest, BlitsClipAtTheScreenEdge)
 {
     clear_surface(game.screen, 0, 0, 0);
     SDL_Surface* img = solid_image(45, 45, 255, 255, 255);
     const uint32_t white = rgb(255, 255, 255);
-
     blit_at(img, 100, -30);  // an enemy still partly above the top edge
     EXPECT_EQ(pixel(100, 0), white);
     EXPECT_EQ(pixel(144, 14), white);
     EXPECT_NE(pixel(144, 15), white);
     EXPECT_NE(pixel(145, 0), white);
+    SDL_FreeSurface(img);
+}
 
+TEST_F(DrawTest, ARegionOfHeightZeroDrawsNothing)
+{
+    clear_surface(game.screen, 0, 0, 0);
+    SDL_Surface* img = solid_image(45, 45, 255, 255, 255);
     blit_region(img, 0, 10, 45, 0, 300, 300);
-    EXPECT_NE(pixel(300, 300), white);
+    EXPECT_NE(pixel(300, 300), rgb(255, 255, 255));
+    SDL_FreeSurface(img);
+}
 
+TEST_F(DrawTest, ARegionCoversExactlyItsRectangle)
+{
+    clear_surface(game.screen, 0, 0, 0);
+    SDL_Surface* img = solid_image(45, 45, 255, 255, 255);
+    const uint32_t white = rgb(255, 255, 255);
     blit_region(img, 5, 5, 3, 2, 400, 400);
     EXPECT_EQ(pixel(402, 401), white);
     EXPECT_NE(pixel(403, 401), white);
     EXPECT_NE(pixel(402, 402), white);
+    SDL_FreeSurface(img);
+}
 
+TEST_F(DrawTest, AFilledBoxCoversExactlyItsRectangle)
+{
+    clear_surface(game.screen, 0, 0, 0);
     fill_box(10, 20, 3, 4, rgb(0, 255, 0));
     EXPECT_EQ(pixel(12, 23), rgb(0, 255, 0));
     EXPECT_NE(pixel(13, 23), rgb(0, 255, 0));
+    EXPECT_NE(pixel(12, 24), rgb(0, 255, 0));
+}
 
-    blit_at(nullptr, 0, 0);  // a score that failed to render: nothing happens
-    SDL_FreeSurface(img);
+// A score that failed to render is a missing image: drawing it does nothing.
+TEST_F(DrawTest, AMissingImageDrawsNothing)
+{
+    clear_surface(game.screen, 0, 0, 0);
+    blit_at(nullptr, 0, 0);
+    EXPECT_EQ(pixel(0, 0), rgb(0, 0, 0));
 }

@@ -34,12 +34,10 @@ TEST_F(FrameTest, TicksOnlyWhenTheClockMovesEvenAcrossItsWrap)
     }
 }
 
-TEST_F(FrameTest, MenuShowsOnlyTheSelectedItemLitAndLeavesTheShipAlone)
+TEST_F(FrameTest, MenuShowsOnlyTheSelectedItemLit)
 {
     game.state = MENU;
     game.menu_selection = 2;
-    game.player_dx = -1;
-    game.player_x = 300;
     game.now_tick = 10;
     draw_frame();
     const uint32_t lit = rgb(240, 240, 240), normal = rgb(40, 40, 40);
@@ -47,8 +45,19 @@ TEST_F(FrameTest, MenuShowsOnlyTheSelectedItemLitAndLeavesTheShipAlone)
     EXPECT_EQ(pixel(275, 300), normal);
     EXPECT_EQ(pixel(275, 340), lit);
     EXPECT_EQ(pixel(394, 369), lit);  // the item's far corner
+}
+
+TEST_F(FrameTest, MenuTickMovesTheStarsButLeavesTheShipAlone)
+{
+    game.state = MENU;
+    game.player_dx = -1;
+    game.player_x = 300;
+    for (Star& s : game.stars) s = star_at(3, 10, 2);
+    game.now_tick = 10;
+    draw_frame();
     EXPECT_EQ(game.player_x, 300);
     EXPECT_EQ(game.frame_counter, 1);
+    EXPECT_EQ(game.stars[0].y, 12);
 }
 
 TEST_F(FrameTest, PanelsCoverEveryRowAtEveryOffsetWithoutASeam)

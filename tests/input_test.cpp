@@ -1,4 +1,4 @@
-#include "app/input.h"
+#include "app/shell.h"
 #include "screens/menu.h"
 #include "world/shots.h"
 #include "support.h"
@@ -19,7 +19,7 @@ protected:
 
 }  // namespace
 
-TEST_F(InputTest, MenuSelectionClampsAndSidewaysKeysDoNothing)
+TEST_F(InputTest, MenuSelectionStopsAtBothEndsOfTheList)
 {
     game.state = MENU;
     press(SDLK_UP);
@@ -30,6 +30,12 @@ TEST_F(InputTest, MenuSelectionClampsAndSidewaysKeysDoNothing)
     EXPECT_EQ(game.menu_selection, 2);
     press(SDLK_UP);
     EXPECT_EQ(game.menu_selection, 1);
+}
+
+TEST_F(InputTest, SidewaysKeysDoNothingInTheMenu)
+{
+    game.state = MENU;
+    game.menu_selection = 1;
     press(SDLK_LEFT);
     press(SDLK_RIGHT);
     release(SDLK_LEFT);
@@ -38,7 +44,7 @@ TEST_F(InputTest, MenuSelectionClampsAndSidewaysKeysDoNothing)
     EXPECT_EQ(game.state, MENU);
 }
 
-TEST_F(InputTest, ArrowsSetDeltasInPlayAndKeepThemThroughTheMenu)
+TEST_F(InputTest, ArrowsSetTheDeltasInPlay)
 {
     game.state = PLAY;
     press(SDLK_LEFT);
@@ -49,6 +55,11 @@ TEST_F(InputTest, ArrowsSetDeltasInPlayAndKeepThemThroughTheMenu)
     release(SDLK_LEFT);  // either horizontal release stops horizontal movement
     EXPECT_EQ(game.player_dx, 0);
     EXPECT_EQ(game.player_dy, -1);
+}
+
+TEST_F(InputTest, DeltasHeldAtGameOverCarryIntoTheNextGame)
+{
+    game.state = PLAY;
     press(SDLK_LEFT);
     press(SDLK_DOWN);
 
@@ -67,14 +78,14 @@ TEST_F(InputTest, ArrowsSetDeltasInPlayAndKeepThemThroughTheMenu)
     EXPECT_EQ(game.player_dy, 0);
 }
 
-TEST_F(InputTest, MenuItemsStartAGameDoNothingOrQuit)
+TEST_F(InputTest, EachMenuItemDoesItsOwnThing)
 {
     game.state = MENU;
     game.score = 70;
     game.lives = -1;
     game.player_x = 90;
     game.frame_counter = 33;
-    game.shots[4] = {1, 100, 100, -1};
+    game.shots[4] = shot_at(100, 100);
     game.now_tick = 100;
     game.last_fire = 0;
 
@@ -137,7 +148,7 @@ TEST_F(InputTest, FireRuleNeedsMoreThan300msAcrossTheClockWrap)
     }
 }
 
-TEST_F(InputTest, EscapeAndCloseQuitFromEveryScreen)
+TEST_F(InputTest, QuitRequestsEndTheGameFromEveryScreen)
 {
     for (ScreenState s : {MENU, PLAY}) {
         for (Uint8 type : {SDL_KEYDOWN, SDL_KEYUP}) {
@@ -152,7 +163,10 @@ TEST_F(InputTest, EscapeAndCloseQuitFromEveryScreen)
         handle_event(close);
         EXPECT_EQ(game.quit, 1);
     }
-    // Other events change nothing.
+}
+
+TEST_F(InputTest, OtherEventsAndKeysChangeNothing)
+{
     game.quit = 0;
     game.state = PLAY;
     SDL_Event motion{};

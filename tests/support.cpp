@@ -90,3 +90,23 @@ SDL_Event key_event(Uint8 type, SDLKey key)
     e.key.keysym.sym = key;
     return e;
 }
+
+Enemy enemy_at(int x, int y, int kind)
+{
+    return Enemy{.x = x, .y = y, .alive = 1, .kind = kind};
+}
+
+Enemy wreck_at(int x, int y, int kind)
+{
+    return Enemy{.x = x, .y = y, .alive = 0, .kind = kind};
+}
+
+Shot shot_at(int x, int y)
+{
+    return Shot{.active = 1, .x = x, .y = y, .dy = -1};
+}
+
+Star star_at(int x, int y, int speed)
+{
+    return Star{.x = x, .y = y, .speed = speed};
+}

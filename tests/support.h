@@ -27,3 +27,10 @@ void free_images();
 
 // Makes a key event as the library would deliver it.
 SDL_Event key_event(Uint8 type, SDLKey key);
+
+// Slots filled by name: a live enemy, a destroyed one awaiting its respawn, a
+// shot in flight (climbing one row per tick, as every shot does), a star.
+Enemy enemy_at(int x, int y, int kind);
+Enemy wreck_at(int x, int y, int kind);
+Shot shot_at(int x, int y);
+Star star_at(int x, int y, int speed);

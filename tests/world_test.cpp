@@ -1,9 +1,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "app/input.h"
-#include "screens/frame.h"
 #include "platform/draw.h"
+#include "screens/frame.h"
 #include "support.h"
 #include "world/enemies.h"
 #include "world/score.h"
@@ -20,7 +19,7 @@ protected:
         game.state = PLAY;
         reset_player();
         // Park every enemy far from the ship and any shot unless a test places it.
-        for (Enemy& e : game.enemies) e = {82, -470, 1, 1};
+        for (Enemy& e : game.enemies) e = enemy_at(82, -470, 1);
     }
     // One frame with a clock that has moved: exactly one tick.
     static void frame()
@@ -32,7 +31,7 @@ protected:
 
 }  // namespace
 
-TEST_F(WorldTest, ContainmentCountsTouchingEdgesAndNothingLess)
+TEST_F(WorldTest, ContainmentIncludesTouchingEdges)
 {
     EXPECT_EQ(rect_inside(0, 0, 10, 10, 0, 0, 10, 10), 1);
     EXPECT_EQ(rect_inside(5, 5, 10, 10, 0, 0, 15, 15), 1);
@@ -41,7 +40,8 @@ TEST_F(WorldTest, ContainmentCountsTouchingEdgesAndNothingLess)
     EXPECT_EQ(rect_inside(0, 0, 20, 20, 5, 5, 5, 5), 0);
 }
 
-TEST_F(WorldTest, SpawnAndFall)
+// Pins the order of the random draws: column, height, kind, for each slot in turn.
+TEST_F(WorldTest, SpawnDrawsColumnHeightAndKindInThatOrder)
 {
     srand(5);
     spawn_enemies();
@@ -55,17 +55,27 @@ TEST_F(WorldTest, SpawnAndFall)
         EXPECT_EQ(e.kind, kind);
         EXPECT_EQ(e.alive, 1);
     }
-    for (Enemy& e : game.enemies) e = {100, -300, 1, 2};
-    game.enemies[0] = {300, 479, 1, 3};
-    game.enemies[1] = {301, 5, 0, 3};  // destroyed: replaced at the next move
+}
+
+TEST_F(WorldTest, AnEnemyComesBackAtTheTopOnlyOncePastTheBottom)
+{
+    game.enemies[0] = enemy_at(300, 479, 3);
+    game.enemies[2] = enemy_at(100, -300, 2);
     move_enemies();
     EXPECT_EQ(game.enemies[0].y, 480);  // still there, below the screen
     EXPECT_EQ(game.enemies[0].x, 300);
-    EXPECT_LE(game.enemies[1].y, 0);
-    EXPECT_EQ(game.enemies[1].alive, 1);
-    EXPECT_EQ(game.enemies[2].y, -299);
+    EXPECT_EQ(game.enemies[2].y, -299);  // one row per tick
     move_enemies();
     EXPECT_LE(game.enemies[0].y, 0);  // 481: spawned again
+    EXPECT_EQ(game.enemies[0].alive, 1);
+}
+
+TEST_F(WorldTest, ADestroyedEnemyComesBackAtTheNextMove)
+{
+    game.enemies[1] = wreck_at(301, 5, 3);
+    move_enemies();
+    EXPECT_LE(game.enemies[1].y, 0);
+    EXPECT_EQ(game.enemies[1].alive, 1);
 }
 
 TEST_F(WorldTest, ContactIsJudgedAfterTheMoveAndBeforeTheClamp)
@@ -75,19 +85,23 @@ TEST_F(WorldTest, ContactIsJudgedAfterTheMoveAndBeforeTheClamp)
     game.player_x = 200;
     game.player_y = 150;
     game.player_dy = -1;
-    game.enemies[3] = {210, 149, 1, 4};
+    game.enemies[3] = enemy_at(210, 149, 4);
     step_player();
     EXPECT_EQ(game.lives, 3);
     EXPECT_EQ(game.score, 40);
     EXPECT_EQ(game.enemies[3].alive, 0);
     EXPECT_EQ(game.player_y, 150);
     EXPECT_STREQ(game.score_text.data(), "40");
+}
 
-    // A large overlap that is not containment costs nothing.
-    game.enemies[3] = {200 + 32, 150, 1, 4};
-    game.player_dy = 0;
+TEST_F(WorldTest, AnOverlapThatIsNotContainmentCostsNothing)
+{
+    game.player_x = 200;
+    game.player_y = 150;
+    game.enemies[3] = enemy_at(200 + 32, 150, 4);  // 44 of its 45 columns over the ship
     step_player();
-    EXPECT_EQ(game.lives, 3);
+    EXPECT_EQ(game.lives, 4);
+    EXPECT_EQ(game.enemies[3].alive, 1);
 }
 
 TEST_F(WorldTest, ShipStaysInItsBox)
@@ -105,26 +119,35 @@ TEST_F(WorldTest, ShipStaysInItsBox)
     EXPECT_EQ(game.player_y, 350);
 }
 
-TEST_F(WorldTest, TwoContactsInOneTickCostTwoLivesAndCanEndTheGame)
+TEST_F(WorldTest, TwoContactsInOneTickCountTwice)
 {
-    game.lives = 2;
-    game.enemies[0] = {280, 350, 1, 1};  // both wholly inside the ship's box
-    game.enemies[7] = {311, 355, 1, 5};
+    game.enemies[0] = enemy_at(280, 350, 1);  // both wholly inside the ship's box
+    game.enemies[7] = enemy_at(311, 355, 5);
     frame();
-    EXPECT_EQ(game.lives, 0);
+    EXPECT_EQ(game.lives, 2);
     EXPECT_EQ(game.score, 60);
-    EXPECT_EQ(game.state, MENU);
+    EXPECT_EQ(game.state, PLAY);
     // Destroyed in the same tick, so already replaced by move_enemies.
     EXPECT_EQ(game.enemies[0].alive, 1);
     EXPECT_LE(game.enemies[0].y, 0);
 }
 
+TEST_F(WorldTest, LosingTheLastLivesEndsTheGameAtThatTick)
+{
+    game.lives = 2;
+    game.enemies[0] = enemy_at(280, 350, 1);
+    game.enemies[7] = enemy_at(311, 355, 5);
+    frame();
+    EXPECT_EQ(game.lives, 0);
+    EXPECT_EQ(game.state, MENU);
+}
+
 TEST_F(WorldTest, EveryShotInsideAnEnemyInOnePassScores)
 {
-    game.enemies[2] = {200, 100, 1, 3};
-    game.shots[0] = {1, 200, 100, -1};
-    game.shots[9] = {1, 235, 124, -1};   // bottom-right corner of the 45x40 box
-    game.shots[10] = {1, 236, 110, -1};  // one pixel too far right: passes
+    game.enemies[2] = enemy_at(200, 100, 3);
+    game.shots[0] = shot_at(200, 100);
+    game.shots[9] = shot_at(235, 124);   // bottom-right corner of the 45x40 box
+    game.shots[10] = shot_at(236, 110);  // one pixel too far right: passes
     hit_enemies();
     EXPECT_EQ(game.score, 60);
     EXPECT_EQ(game.shots[0].active, 0);
@@ -135,30 +158,30 @@ TEST_F(WorldTest, EveryShotInsideAnEnemyInOnePassScores)
     EXPECT_EQ(game.score, 60);
 }
 
-TEST_F(WorldTest, APartlyOverlappingShotPassesAndHitsOnceWhollyInside)
+TEST_F(WorldTest, AShotHitsOnlyOnceWhollyInsideTheEnemy)
 {
     game.player_x = 400;  // keep the ship out of the way
-    game.enemies[0] = {200, 100, 1, 2};
-    game.shots[0] = {1, 210, 126, -1};  // 126 + 16 > 140: partly below the box
+    game.enemies[0] = enemy_at(200, 100, 2);
+    game.shots[0] = shot_at(210, 126);  // 126 + 16 > 140: partly below the box
     hit_enemies();
     EXPECT_EQ(game.shots[0].active, 1);
     frame();  // enemy at 101, shot at 125: wholly inside now
     EXPECT_EQ(game.shots[0].active, 0);
     EXPECT_EQ(game.score, 20);
 
-    game.enemies[1] = {200, 100, 1, 2};
-    game.shots[1] = {1, 210, 130, -1};
+    game.enemies[1] = enemy_at(200, 100, 2);
+    game.shots[1] = shot_at(210, 130);
     hit_enemies();
     EXPECT_EQ(game.shots[1].active, 1);  // overlapping, not inside
     frame();
     EXPECT_EQ(game.shots[1].active, 1);  // 101 vs 129: still sticking out
     frame();
-    frame();                             // 103 vs 127: 127 + 16 = 143 = 103 + 40
+    frame();  // 103 vs 127: 127 + 16 = 143 = 103 + 40
     EXPECT_EQ(game.shots[1].active, 0);
     EXPECT_EQ(game.score, 40);
 }
 
-TEST_F(WorldTest, ShotsLeaveTheTopAtMinusOneAndFiftyInFlightBlockFiring)
+TEST_F(WorldTest, ShotsLeaveTheTopAtMinusOne)
 {
     game.player_y = 150;
     fire_shot();
@@ -167,7 +190,10 @@ TEST_F(WorldTest, ShotsLeaveTheTopAtMinusOneAndFiftyInFlightBlockFiring)
     EXPECT_EQ(game.shots[0].active, 1);  // at row 0, still in flight
     move_shots();
     EXPECT_EQ(game.shots[0].active, 0);
+}
 
+TEST_F(WorldTest, FiftyShotsInFlightBlockFiringUntilASlotFrees)
+{
     for (int i = 0; i < shot_count; ++i) fire_shot();
     const Shot last = game.shots[49];
     game.shots[49].y = 3;
@@ -184,9 +210,9 @@ TEST_F(WorldTest, ShotsLeaveTheTopAtMinusOneAndFiftyInFlightBlockFiring)
 TEST_F(WorldTest, TheFrameThatEndsTheGameStillScoresItsHits)
 {
     game.lives = 1;
-    game.enemies[0] = {280, 350, 1, 1};  // contact this tick: the last life
-    game.enemies[5] = {150, 200, 1, 5};
-    game.shots[3] = {1, 160, 211, -1};   // inside enemy 5 after this tick's moves
+    game.enemies[0] = enemy_at(280, 350, 1);  // contact this tick: the last life
+    game.enemies[5] = enemy_at(150, 200, 5);
+    game.shots[3] = shot_at(160, 211);  // inside enemy 5 after this tick's moves
     frame();
     EXPECT_EQ(game.state, MENU);
     EXPECT_EQ(game.score, 10 + 50);
@@ -199,32 +225,37 @@ TEST_F(WorldTest, TheFrameThatEndsTheGameStillScoresItsHits)
     EXPECT_EQ(game.score, 60);
 }
 
+// Where the boxes must be, written out here rather than taken from the game's
+// own table, so a box moved or swapped there shows up.
 TEST_F(WorldTest, LivesBoxesHaveTheirExactPixels)
 {
+    struct Box {
+        int x, width, shown_from;
+    };
+    const Box boxes[4] = {{.x = 270, .width = 11, .shown_from = 4},
+                          {.x = 294, .width = 11, .shown_from = 3},
+                          {.x = 322, .width = 11, .shown_from = 2},
+                          {.x = 345, .width = 12, .shown_from = 1}};
     const uint32_t red = rgb(255, 16, 16);
     for (int lives : {5, 4, 3, 2, 1, 0, -1}) {
         clear_surface(game.screen, 0, 0, 0);
         game.lives = lives;
         draw_lives();
-        for (int i = 0; i < 4; ++i) {
-            const LivesBox& b = lives_boxes[i];
-            const bool shown = lives >= 1 && lives <= 4 && lives >= b.shown_from;
-            SCOPED_TRACE(testing::Message() << "lives " << lives << " box " << i);
-            EXPECT_EQ(pixel(b.x, 417) == red, shown);
-            EXPECT_EQ(pixel(b.x + b.width - 1, 427) == red, shown);
+        int expected = 0;
+        for (const Box& b : boxes) {
+            const bool shown = lives >= b.shown_from && lives <= 4;
+            SCOPED_TRACE(testing::Message() << "lives " << lives << " box at x " << b.x);
+            for (int y = 417; y < 428; ++y) {
+                for (int x = b.x; x < b.x + b.width; ++x) ASSERT_EQ(pixel(x, y) == red, shown) << x << "," << y;
+            }
+            expected += shown ? b.width * 11 : 0;
         }
+        // Nothing of that red anywhere else on the console.
         int count = 0;
-        for (int y = 400; y < 440; ++y)
-            for (int x = 250; x < 380; ++x) count += pixel(x, y) == red;
-        const int expected[] = {0, 12 * 11, 23 * 11, 34 * 11, 45 * 11};
-        EXPECT_EQ(count, lives >= 0 && lives <= 4 ? expected[lives] : 0) << lives;
+        for (int y = 385; y < 480; ++y)
+            for (int x = 175; x < 465; ++x) count += pixel(x, y) == red;
+        EXPECT_EQ(count, expected) << "lives " << lives;
     }
-    // The positions themselves, so a swapped box cannot pass.
-    EXPECT_EQ(lives_boxes[0].x, 270);
-    EXPECT_EQ(lives_boxes[1].x, 294);
-    EXPECT_EQ(lives_boxes[2].x, 322);
-    EXPECT_EQ(lives_boxes[3].x, 345);
-    EXPECT_EQ(lives_boxes[3].width, 12);
 }
 
 TEST_F(WorldTest, ScoreStopsAtItsLargestValue)

@@ -1,14 +1,10 @@
-// Start-up, the main loop and shutdown.
+// Start-up, the main loop and one pass of it.
 #pragma once
 
-int init_text();
-void start_up();
-void poll_events();
-void run_loop();
-void shut_down();
-[[noreturn]] void stop_start_up(int status);
+#include "SDL.h"
 
-// Exit statuses of a failed start-up.
-constexpr int sdl_failure_status = 1;
-constexpr int video_failure_status = 2;
-constexpr int font_failure_status = -1;
+void start_up();
+void handle_event(const SDL_Event& event);
+void poll_events();
+void loop_pass();
+void run_loop();

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "game.h"
-#include "app/shell.h"
+#include "platform/device.h"
 
 // Loads a BMP and converts it to the display format; null when any step fails.
 static SDL_Surface* load_converted(const char* path, bool keyed, int red, int green, int blue)
@@ -33,26 +33,12 @@ SDL_Surface* load_image_keyed(const char* path, int red, int green, int blue)
     return load_converted(path, true, red, green, blue);
 }
 
-int init_audio()
-{
-    if (SDL_Init(SDL_INIT_AUDIO) != 0) {
-        fprintf(stderr, "Warning: unable to initialize audio: %s\n", SDL_GetError());
-        return 0;
-    }
-    if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 1024) < 0) {
-        fprintf(stderr, "Warning: Audio could not be setup for 44100 Hz 16-bit stereo.\nReason: %s\n",
-                SDL_GetError());
-        return 0;
-    }
-    return 1;
-}
-
 // Without its images the game cannot be shown: stop before the first frame.
 static SDL_Surface* require(SDL_Surface* image, const char* path)
 {
     if (image == nullptr) {
         fprintf(stderr, "Couldn't load image %s: %s\n", path, SDL_GetError());
-        stop_start_up(image_failure_status);
+        stop_start_up(IMAGE_FAILED);
     }
     return image;
 }

@@ -1,11 +1,12 @@
-// One frame of the current screen: draw, at most one simulation tick, wait, show.
+// One frame of the current screen, and the keys sent to it.
 #pragma once
 
-void draw_frame();
-void menu_tick();
-void play_tick();
+#include "SDL.h"
+
 bool tick_due();
+void draw_frame();
+void dispatch_event(const SDL_Event& event);
 
 // The fixed wait before each flip: the game's only pacing. Tests that run
-// many frames shorten it.
+// many frames shorten it, or at 0 leave it out.
 extern int frame_wait_ms;

@@ -1,10 +1,57 @@
 #include "screens/menu.h"
 
 #include "game.h"
+#include "layout.h"
+#include "platform/draw.h"
 #include "world/enemies.h"
 #include "world/score.h"
 #include "world/ship.h"
 #include "world/shots.h"
+#include "world/stars.h"
+
+// Behind the background: the score shows only through its see-through parts.
+void draw_menu_score()
+{
+    blit_at(game.score_image, menu_score_x, menu_score_y);
+}
+
+// The menu leaves the hidden ship alone: its deltas wait for the next game.
+// Its count only places the panels when a game starts, and any count at their
+// height or past it places them alike: stop there, or months on the menu
+// would overflow it.
+void menu_tick()
+{
+    if (game.frame_counter < game.left_panel->h) game.frame_counter += 1;
+    move_stars();
+    game.last_tick = game.now_tick;
+}
+
+void draw_menu()
+{
+    blit_at(game.menu_background, 0, 0);
+    for (int i = 0; i < menu_item_count; ++i) {
+        SDL_Surface* item = i == game.menu_selection ? game.button_lit[i] : game.button_normal[i];
+        blit_at(item, menu_item_x, menu_item_y[i]);
+    }
+}
+
+void menu_key_down(SDLKey key)
+{
+    switch (key) {
+    case SDLK_SPACE:
+        activate_menu_item();
+        // The press that starts a game is also tested as a shot.
+        if (game.state == PLAY) fire_rule();
+        break;
+    case SDLK_UP:
+        if (game.menu_selection > 0) game.menu_selection -= 1;
+        break;
+    case SDLK_DOWN:
+        if (game.menu_selection < menu_item_count - 1) game.menu_selection += 1;
+        break;
+    default: break;
+    }
+}
 
 // Stars, panel offset, movement deltas and last_fire carry over into a new game.
 static void new_game()
@@ -21,16 +68,11 @@ static void new_game()
 void activate_menu_item()
 {
     switch (game.menu_selection) {
-    case NEW_GAME:
-        new_game();
-        break;
+    case NEW_GAME: new_game(); break;
     case HIGH_SCORE:
         // No score table is kept: nothing to show.
         break;
-    case EXIT:
-        game.quit = 1;
-        break;
-    default:
-        break;
+    case EXIT: game.quit = 1; break;
+    default: break;
     }
 }

@@ -3,13 +3,14 @@
 #include <cstdlib>
 
 #include "game.h"
+#include "layout.h"
 #include "platform/draw.h"
 
 // Three draws, in this order: column, height above the top, kind.
 void spawn_enemy(Enemy& enemy)
 {
-    enemy.x = rand() % 440 + 82;
-    enemy.y = -(rand() % 480);
+    enemy.x = rand() % (enemy_max_x - enemy_min_x + 1) + enemy_min_x;
+    enemy.y = -(rand() % enemy_spawn_depth);
     enemy.alive = 1;
     enemy.kind = rand() % enemy_kinds + 1;
 }

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "game.h"
+#include "layout.h"
 #include "platform/draw.h"
 
 // A very long game stops at the largest score rather than overflowing.
@@ -27,7 +28,7 @@ void render_score()
 
 void draw_score()
 {
-    blit_at(game.score_image, 275, 445);
+    blit_at(game.score_image, play_score_x, play_score_y);
 }
 
 void draw_lives()

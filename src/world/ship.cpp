@@ -1,6 +1,7 @@
 #include "world/ship.h"
 
 #include "game.h"
+#include "layout.h"
 #include "world/score.h"
 
 // 1 when box A lies wholly inside box B, touching edges included. Every
@@ -13,8 +14,8 @@ int rect_inside(int ax, int ay, int aw, int ah, int bx, int by, int bw, int bh)
 // The movement deltas are left alone: an arrow still held carries into the new game.
 void reset_player()
 {
-    game.player_x = 280;
-    game.player_y = 350;
+    game.player_x = ship_start_x;
+    game.player_y = ship_start_y;
     game.score = 0;
     game.lives = 4;
 }
@@ -27,7 +28,8 @@ void step_player()
     // Contact is judged after the move and before the clamp, against every slot
     // whether alive or not.
     for (Enemy& e : game.enemies) {
-        if (rect_inside(e.x, e.y, 45, 45, game.player_x, game.player_y, ship_width, ship_height)) {
+        if (rect_inside(e.x, e.y, enemy_contact_width, enemy_contact_height, game.player_x, game.player_y,
+                        ship_width, ship_height)) {
             game.lives -= 1;
             e.alive = 0;
             add_score(10 * e.kind);

@@ -6,3 +6,7 @@ void fire_shot();
 void move_shots();
 void draw_shots();
 void hit_enemies();
+void fire_rule();
+
+// Shortest gap between two shots, in milliseconds of clock readings.
+constexpr int fire_interval_ms = 300;

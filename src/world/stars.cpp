@@ -3,13 +3,14 @@
 #include <cstdlib>
 
 #include "game.h"
+#include "layout.h"
 #include "platform/draw.h"
 
 void init_stars()
 {
     for (Star& s : game.stars) {
         s.x = rand() % screen_width;
-        s.y = -(rand() % screen_height);
+        s.y = -(rand() % star_start_depth);
         s.speed = rand() % 3 + 1;
     }
 }
@@ -18,8 +19,8 @@ void move_stars()
 {
     for (Star& s : game.stars) {
         s.y += s.speed;
-        // Recycled stars wait up to 639 rows above the top, so the field never pulses.
-        if (s.y > screen_height - 1) s.y = -(rand() % 640);
+        // Recycled stars wait higher up than at the start, so the field never pulses.
+        if (s.y > screen_height - 1) s.y = -(rand() % star_recycle_depth);
     }
 }
 

@@ -14,6 +14,7 @@ every check held.
 import argparse
 import contextlib
 import os
+import re
 import shutil
 import signal
 import sys
@@ -41,12 +42,28 @@ SHIP_X_RANGE = (80, 480)
 SHOT_OFFSET = (33, -15)
 CONSOLE_AT = (175, 385)
 RIGHT_PANEL_X = 558
-LIVES_Y = 417
-LIVES_H = 11
-LIVES_BOXES = ((270, 11), (294, 11), (322, 11), (345, 12))   # (x, width), left to right
-# Which boxes show for 4, 3, 2 and 1 lives: they empty from the left.
-LIVES_PATTERNS = {4: (1, 1, 1, 1), 3: (0, 1, 1, 1), 2: (0, 0, 1, 1), 1: (0, 0, 0, 1),
-                  0: (0, 0, 0, 0)}
+
+
+def read_lives_boxes(header=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src",
+                                         "layout.h")):
+    """The lives boxes from the game's own layout header, the one table the
+    game draws them from: (y, height, ((x, width, shown_from), ...))."""
+    with open(header, encoding="utf-8") as f:
+        text = f.read()
+    y = re.search(r"lives_box_y\s*=\s*(\d+)", text)
+    h = re.search(r"lives_box_height\s*=\s*(\d+)", text)
+    boxes = re.findall(r"\{\s*\.x\s*=\s*(\d+),\s*\.width\s*=\s*(\d+),\s*\.shown_from\s*=\s*(\d+)\s*\}",
+                       text)
+    if not (y and h and len(boxes) == 4):
+        raise SystemExit(f"{header}: no lives box table found (lives_box_y, lives_box_height, four boxes)")
+    return int(y.group(1)), int(h.group(1)), tuple(tuple(int(v) for v in b) for b in boxes)
+
+
+LIVES_Y, LIVES_H, _LIVES_TABLE = read_lives_boxes()
+LIVES_BOXES = tuple((x, w) for x, w, _ in _LIVES_TABLE)   # (x, width), left to right
+# Which boxes show for 4, 3, 2, 1 and 0 lives.
+LIVES_PATTERNS = {n: tuple(1 if n >= shown_from else 0 for _, _, shown_from in _LIVES_TABLE)
+                  for n in range(5)}
 ENEMY_SIZE = 45
 ENEMY_X_RANGE = (82, 521)
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/input.h"
+#include "app/shell.h"
 #include "screens/frame.h"
 #include "screens/menu.h"
 #include "support.h"
@@ -30,7 +30,7 @@ protected:
         reset_player();
         game.player_x = 200;
         game.player_y = 250;
-        for (Enemy& e : game.enemies) e = Enemy{100, -400, 1, 1};
+        for (Enemy& e : game.enemies) e = enemy_at(100, -400, 1);
     }
 };
 
@@ -43,7 +43,7 @@ TEST_F(ClockTest, PlayTicksOncePerClockStepThroughBothWraps)
     for (uint32_t wrap : {0x80000000u, 0x00000000u}) {
         start_play();
         game.player_dx = 1;
-        game.shots[0] = Shot{1, 300, 300, -1};
+        game.shots[0] = shot_at(300, 300);
         game.now_tick = clock(wrap - 3);
         game.last_tick = clock(wrap - 4);
         for (int step = 0; step < 6; ++step) {

@@ -16,6 +16,7 @@
 
 #include "game.h"
 #include "app/shell.h"
+#include "platform/device.h"
 
 namespace {
 

@@ -1,0 +1,125 @@
+#include "platform/device.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "game.h"
+
+// SDL_Quit is not left to run at exit: when the X server goes away, Xlib ends
+// the process with exit(1), and SDL_Quit would then wait forever on the dead
+// connection. Each exit of this program's own releases the library first.
+
+// A machine without working sound must still play: when the audio driver
+// cannot start and takes the whole start with it, try again without audio.
+void start_library()
+{
+    if (SDL_Init(SDL_INIT_TIMER | SDL_INIT_AUDIO | SDL_INIT_VIDEO) < 0 &&
+        SDL_Init(SDL_INIT_TIMER | SDL_INIT_VIDEO) < 0) {
+        fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
+        exit(LIBRARY_FAILED);
+    }
+}
+
+// With no display reachable, SDL2 underneath the 1.2 API falls back to its
+// invisible "offscreen" driver and the game would run unseen. Only a driver
+// somebody asked for by name may show nothing.
+static bool invisible_by_accident()
+{
+    char name[32] = "";
+    if (SDL_VideoDriverName(name, sizeof name) == nullptr) return false;
+    if (strcmp(name, "offscreen") != 0) return false;
+    const char* asked = getenv("SDL_VIDEODRIVER");
+    return asked == nullptr || asked[0] == '\0';
+}
+
+void set_video_mode()
+{
+    game.screen = SDL_SetVideoMode(screen_width, screen_height, screen_bpp, SDL_FULLSCREEN);
+    if (game.screen != nullptr && invisible_by_accident()) {
+        game.screen = nullptr;
+        SDL_SetError("no display could be opened (set SDL_VIDEODRIVER=dummy to run without one)");
+    }
+    if (game.screen == nullptr) {
+        fprintf(stderr, "Couldn't set video mode: %s\n", SDL_GetError());
+        stop_start_up(VIDEO_FAILED);
+    }
+}
+
+int init_text()
+{
+    if (TTF_Init() == -1) {
+        fprintf(stderr, "Error: unable to initialize TTF_SDL, %s\n", SDL_GetError());
+        return 0;
+    }
+    atexit(TTF_Quit);
+    return 1;
+}
+
+// A cut-off font file can still open: its glyphs past the cut come out as
+// empty shapes, and the score would be drawn as nothing, without a word. The
+// score needs the ten digits; a font without their shapes is damaged.
+static bool draws_digits(TTF_Font* font)
+{
+    for (Uint16 digit = '0'; digit <= '9'; ++digit) {
+        int min_x = 0, max_x = 0, min_y = 0, max_y = 0, advance = 0;
+        if (TTF_GlyphMetrics(font, digit, &min_x, &max_x, &min_y, &max_y, &advance) != 0 || max_x <= min_x ||
+            max_y <= min_y) {
+            SDL_SetError("the file is damaged: the digit %c has no shape", static_cast<char>(digit));
+            return false;
+        }
+    }
+    return true;
+}
+
+static constexpr char font_path[] = "data/arial.ttf";
+static constexpr int font_points = 12;
+
+// The score's font; without it the game cannot start.
+void open_font()
+{
+    game.font = TTF_OpenFont(font_path, font_points);
+    if (game.font != nullptr && !draws_digits(game.font)) {
+        TTF_CloseFont(game.font);
+        game.font = nullptr;
+    }
+    if (game.font == nullptr) {
+        // The library names the file only when it cannot open it; a damaged
+        // one must be named too, or the player cannot tell what is wrong.
+        const char* reason = SDL_GetError();
+        if (strstr(reason, font_path) != nullptr) {
+            printf("TTF_OpenFont error: %s", reason);
+        } else {
+            printf("TTF_OpenFont error: %s: %s", font_path, reason);
+        }
+        stop_start_up(FONT_FAILED);
+    }
+}
+
+int init_audio()
+{
+    if (SDL_Init(SDL_INIT_AUDIO) != 0) {
+        fprintf(stderr, "Warning: unable to initialize audio: %s\n", SDL_GetError());
+        return 0;
+    }
+    if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 1024) < 0) {
+        fprintf(stderr, "Warning: Audio could not be setup for 44100 Hz 16-bit stereo.\nReason: %s\n",
+                SDL_GetError());
+        return 0;
+    }
+    return 1;
+}
+
+// A failed start-up releases the library itself before it exits.
+void stop_start_up(StartFailure status)
+{
+    SDL_Quit();
+    exit(status);
+}
+
+void shut_down()
+{
+    TTF_Quit();
+    Mix_CloseAudio();
+    SDL_Quit();
+}
