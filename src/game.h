@@ -18,7 +18,7 @@ constexpr int shot_count = 50;
 constexpr int menu_item_count = 3;
 constexpr int enemy_kinds = 5;
 
-enum ScreenState : int { MENU = 0, PLAY = 1 };
+enum ScreenState : int { MENU = 0, PLAY = 1, HIGH_SCORES = 2 };
 
 struct Star {
     int32_t x;
@@ -95,6 +95,31 @@ struct Game {
     int32_t player_dy;
     int32_t score;
     int32_t lives;
+
+    // 1 from a press of Space to its release: a held key repeats, and the
+    // high-score screen opens and closes on a fresh press only.
+    int32_t space_held;
+
+    // The high-score table, as last read or written; on disk at scores_path
+    // while scores_saved is 1, in memory only for the rest of the session once
+    // reading or writing it failed.
+    ScoreTable high_scores;
+    ScoreTable session_scores;  // the entries this session's games made, to light them up
+    std::array<char, 4096> scores_path;
+    int32_t scores_saved;
+    std::array<char, score_name_max * 4 + 1> player_name;
+
+    // The high-score screen's text: its fonts opened at start-up, its images
+    // made when it opens and freed when it closes.
+    TTF_Font* title_font;
+    TTF_Font* table_font;
+    SDL_Surface* title_image;
+    SDL_Surface* empty_image;   // "No scores yet"
+    SDL_Surface* notice_image;  // that scores are not being saved
+    SDL_Surface* hint_image;
+    // By column: rank, score, name, date; the headings, then a row per entry.
+    std::array<SDL_Surface*, 4> heading_images;
+    std::array<std::array<SDL_Surface*, 4>, score_table_size> row_images;
 };
 
 // Zero-filled at start: static storage, nothing allocated.

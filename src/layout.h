@@ -40,6 +40,22 @@ constexpr int menu_score_y = 212;
 constexpr int menu_item_x = 275;
 constexpr int menu_item_y[3] = {260, 300, 340};
 
+// The high-score screen: a title, column headings and ten rows; numbers are
+// placed by their right edge, text by its left; a notice and a hint below.
+constexpr int table_title_y = 44;
+constexpr int table_heading_y = 112;
+constexpr int table_first_row_y = 140;
+constexpr int table_row_step = 26;
+constexpr int table_rank_right = 130;
+constexpr int table_score_right = 270;
+constexpr int table_name_x = 300;
+constexpr int table_name_width = 170;  // a longer name is shortened to fit
+constexpr int table_date_x = 490;
+constexpr int table_bar_x = 84;  // the bar behind a row of this session
+constexpr int table_bar_width = 508;
+constexpr int table_notice_y = 408;
+constexpr int table_hint_y = 444;
+
 // The play screen: side panels, console, score.
 constexpr int left_panel_x = 0;
 constexpr int right_panel_x = 558;

@@ -9,6 +9,7 @@
 #include "screens/frame.h"
 #include "world/enemies.h"
 #include "world/score.h"
+#include "world/score_table.h"
 #include "world/shots.h"
 #include "world/stars.h"
 
@@ -31,6 +32,7 @@ void start_up()
     clear_shots();
     spawn_enemies();
     render_score();
+    load_score_table();
     game.state = MENU;
     game.frame_counter = 0;
     game.last_tick = 0;

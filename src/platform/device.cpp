@@ -74,6 +74,8 @@ static bool draws_digits(TTF_Font* font)
 
 static constexpr char font_path[] = "data/arial.ttf";
 static constexpr int font_points = 12;
+static constexpr int title_font_points = 30;
+static constexpr int table_font_points = 18;
 
 // The score's font; without it the game cannot start.
 void open_font()
@@ -94,6 +96,11 @@ void open_font()
         }
         stop_start_up(FONT_FAILED);
     }
+    // The high-score screen's sizes of the same file. Should they fail, the
+    // table is drawn at the score's size: smaller, but there.
+    game.title_font = TTF_OpenFont(font_path, title_font_points);
+    if (game.title_font != nullptr) TTF_SetFontStyle(game.title_font, TTF_STYLE_BOLD);
+    game.table_font = TTF_OpenFont(font_path, table_font_points);
 }
 
 int init_audio()

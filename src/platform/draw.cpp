@@ -60,3 +60,16 @@ void blit_region(SDL_Surface* image, int src_x, int src_y, int width, int height
     SDL_Rect dest{static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
     SDL_UpperBlit(image, &src, game.screen, &dest);
 }
+
+// UTF-8 text in one colour, see-through around the letters, converted to the
+// screen's format so that drawing it every frame costs a plain keyed copy.
+// Null when the text cannot be rendered.
+SDL_Surface* render_text(TTF_Font* font, const char* text, SDL_Color colour)
+{
+    if (font == nullptr || text[0] == '\0') return nullptr;
+    SDL_Surface* rendered = TTF_RenderUTF8_Solid(font, text, colour);
+    if (rendered == nullptr) return nullptr;
+    SDL_Surface* converted = SDL_DisplayFormat(rendered);
+    SDL_FreeSurface(rendered);
+    return converted;
+}

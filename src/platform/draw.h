@@ -5,9 +5,11 @@
 #include <cstdint>
 
 #include "SDL.h"
+#include "SDL_ttf.h"
 
 void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue);
 void fill_box(int x, int y, int width, int height, uint32_t colour);
 void clear_surface(SDL_Surface* surface, int red, int green, int blue);
 void blit_at(SDL_Surface* image, int x, int y);
 void blit_region(SDL_Surface* image, int src_x, int src_y, int width, int height, int x, int y);
+SDL_Surface* render_text(TTF_Font* font, const char* text, SDL_Color colour);

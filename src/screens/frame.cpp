@@ -2,8 +2,10 @@
 
 #include "game.h"
 #include "platform/draw.h"
+#include "screens/high_scores.h"
 #include "screens/menu.h"
 #include "screens/play.h"
+#include "world/score_table.h"
 #include "world/shots.h"
 #include "world/stars.h"
 
@@ -28,7 +30,8 @@ static void draw_back(ScreenState shown)
 static void run_tick(ScreenState shown)
 {
     switch (shown) {
-    case MENU: menu_tick(); break;
+    case MENU:
+    case HIGH_SCORES: menu_tick(); break;  // the table stands over the menu's falling stars
     case PLAY: play_tick(); break;
     }
 }
@@ -38,12 +41,14 @@ static void draw_front(ScreenState shown)
     switch (shown) {
     case MENU: draw_menu(); break;
     case PLAY: draw_play(); break;
+    case HIGH_SCORES: draw_high_scores(); break;
     }
 }
 
 // The tick runs partway through the drawing, so the stars move a frame behind
 // everything else; shots hit last, so a destroyed enemy and its shot still show
-// in the frame they meet.
+// in the frame they meet. A game that ended in this frame has its final score
+// only after those hits, and is recorded at once.
 void draw_frame()
 {
     // The tick may end a game: the frame is finished as it began.
@@ -52,6 +57,7 @@ void draw_frame()
     if (tick_due()) run_tick(shown);
     draw_front(shown);
     if (shown == PLAY) hit_enemies();
+    if (shown == PLAY && game.state != PLAY) record_final_score();
     if (frame_wait_ms > 0) SDL_Delay(frame_wait_ms);
     SDL_Flip(game.screen);
 }
@@ -64,8 +70,11 @@ void dispatch_event(const SDL_Event& event)
         switch (game.state) {
         case MENU: menu_key_down(key); break;
         case PLAY: play_key_down(key); break;
+        case HIGH_SCORES: high_scores_key_down(key); break;
         }
+        if (key == SDLK_SPACE) game.space_held = 1;
     } else if (event.type == SDL_KEYUP) {
         if (game.state == PLAY) play_key_up(key);
+        if (key == SDLK_SPACE) game.space_held = 0;
     }
 }

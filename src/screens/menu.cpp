@@ -3,6 +3,7 @@
 #include "game.h"
 #include "layout.h"
 #include "platform/draw.h"
+#include "screens/high_scores.h"
 #include "world/enemies.h"
 #include "world/score.h"
 #include "world/ship.h"
@@ -39,6 +40,9 @@ void menu_key_down(SDLKey key)
 {
     switch (key) {
     case SDLK_SPACE:
+        // The high-score screen opens on a fresh press only: a held Space
+        // would flick between it and the menu at the key's repeat rate.
+        if (game.menu_selection == HIGH_SCORE && game.space_held != 0) break;
         activate_menu_item();
         // The press that starts a game is also tested as a shot.
         if (game.state == PLAY) fire_rule();
@@ -69,9 +73,7 @@ void activate_menu_item()
 {
     switch (game.menu_selection) {
     case NEW_GAME: new_game(); break;
-    case HIGH_SCORE:
-        // No score table is kept: nothing to show.
-        break;
+    case HIGH_SCORE: open_high_scores(); break;
     case EXIT: game.quit = 1; break;
     default: break;
     }
