@@ -13,6 +13,7 @@ PACKAGES=(
   lame fonts-liberation zlib1g-dev
   xvfb xdotool imagemagick x11-utils python3
   desktop-file-utils man-db
+  clang-format
 )
 
 as_root() {

@@ -19,28 +19,29 @@
 #include "SDL.h"
 #include "SDL_ttf.h"
 
-#include "art.hpp"
-#include "music.hpp"
-#include "output.hpp"
+#include "art.h"
+#include "layout.h"
+#include "music.h"
+#include "output.h"
 
 namespace fs = std::filesystem;
-using namespace qv;
 
 namespace {
 
-const std::string kDir = QV_DATA_DIR;
+const std::string data_dir = QV_DATA_DIR;
 
-const std::vector<std::string> kKeyed = {
-    "konsol.bmp",    "bg.bmp",        "player.bmp",        "dusman01.bmp",  "dusman02.bmp",  "dusman03.bmp",
-    "dusman04.bmp",  "dusman05.bmp",  "missile.bmp",       "enemy_missile.bmp", "patlama01.bmp", "patlama03.bmp",
-    "patlama05.bmp", "patlama07.bmp"};
-const std::vector<std::string> kPlain = {"left.bmp",     "right.bmp",    "newgame1.bmp", "hiscore1.bmp",
-                                         "exit1.bmp",    "newgame2.bmp", "hiscore2.bmp", "exit2.bmp"};
+const std::vector<std::string> keyed_files = {
+    "konsol.bmp",    "bg.bmp",        "player.bmp",    "dusman01.bmp", "dusman02.bmp",
+    "dusman03.bmp",  "dusman04.bmp",  "dusman05.bmp",  "missile.bmp",  "enemy_missile.bmp",
+    "patlama01.bmp", "patlama03.bmp", "patlama05.bmp", "patlama07.bmp"};
+const std::vector<std::string> plain_files = {"left.bmp",  "right.bmp",    "newgame1.bmp", "hiscore1.bmp",
+                                              "exit1.bmp", "newgame2.bmp", "hiscore2.bmp", "exit2.bmp"};
 
 // Loads a BMP with SDL, exactly as the game does, into plain RGB bytes.
-Pix load(const std::string& file) {
+Pix load(const std::string& file)
+{
     Pix p;
-    SDL_Surface* s = SDL_LoadBMP((kDir + "/" + file).c_str());
+    SDL_Surface* s = SDL_LoadBMP((data_dir + "/" + file).c_str());
     if (!s) return p;
     p.w = s->w;
     p.h = s->h;
@@ -59,21 +60,26 @@ Pix load(const std::string& file) {
     return p;
 }
 
-float lum(const uint8_t* c) { return (0.299f * c[0] + 0.587f * c[1] + 0.114f * c[2]) / 255.f; }
+float lum(const uint8_t* c)
+{
+    return (0.299f * c[0] + 0.587f * c[1] + 0.114f * c[2]) / 255.f;
+}
 
-int opaqueCount(const Pix& p) {
+int opaque_count(const Pix& p)
+{
     int n = 0;
     for (int y = 0; y < p.h; ++y)
-        for (int x = 0; x < p.w; ++x) n += !p.isKey(x, y);
+        for (int x = 0; x < p.w; ++x) n += !p.is_key(x, y);
     return n;
 }
 
-float meanLum(const Pix& p, int x0, int y0, int x1, int y1, bool skipKey = true) {
+float mean_lum(const Pix& p, int x0, int y0, int x1, int y1, bool skip_key = true)
+{
     double sum = 0;
     int n = 0;
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) {
-            if (skipKey && p.isKey(x, y)) continue;
+            if (skip_key && p.is_key(x, y)) continue;
             sum += lum(p.px(x, y));
             ++n;
         }
@@ -81,7 +87,8 @@ float meanLum(const Pix& p, int x0, int y0, int x1, int y1, bool skipKey = true)
 }
 
 // Mean absolute difference between two rows.
-double rowDiff(const Pix& p, int a, int b) {
+double row_diff(const Pix& p, int a, int b)
+{
     double s = 0;
     for (int x = 0; x < p.w; ++x)
         for (int c = 0; c < 3; ++c) s += std::abs(int(p.px(x, a)[c]) - int(p.px(x, b)[c]));
@@ -93,19 +100,20 @@ struct Mp3Frame {
 };
 
 // Walks MPEG audio frame headers; stops at the first byte that is not one.
-std::vector<Mp3Frame> mp3Frames(const std::vector<uint8_t>& d, size_t& consumed) {
-    static const int kBitrates[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-    static const int kRates[4] = {44100, 48000, 32000, 0};
+std::vector<Mp3Frame> mp3_frames(const std::vector<uint8_t>& d, size_t& consumed)
+{
+    static const int bitrates[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+    static const int sample_rates[4] = {44100, 48000, 32000, 0};
     std::vector<Mp3Frame> out;
     size_t i = 0;
     while (i + 4 <= d.size()) {
         if (d[i] != 0xFF || (d[i + 1] & 0xE0) != 0xE0) break;
         Mp3Frame f;
-        f.version = (d[i + 1] >> 3) & 3;   // 3 = MPEG-1
-        f.layer = (d[i + 1] >> 1) & 3;     // 1 = layer III
-        f.bitrate = kBitrates[d[i + 2] >> 4] * 1000;
-        f.rate = kRates[(d[i + 2] >> 2) & 3];
-        f.mode = d[i + 3] >> 6;             // 3 = mono
+        f.version = (d[i + 1] >> 3) & 3;  // 3 = MPEG-1
+        f.layer = (d[i + 1] >> 1) & 3;    // 1 = layer III
+        f.bitrate = bitrates[d[i + 2] >> 4] * 1000;
+        f.rate = sample_rates[(d[i + 2] >> 2) & 3];
+        f.mode = d[i + 3] >> 6;  // 3 = mono
         if (!f.bitrate || !f.rate) break;
         f.size = 144 * f.bitrate / f.rate + ((d[i + 2] >> 1) & 1);
         out.push_back(f);
@@ -117,35 +125,40 @@ std::vector<Mp3Frame> mp3Frames(const std::vector<uint8_t>& d, size_t& consumed)
 
 class SdlEnv : public ::testing::Environment {
 public:
-    void SetUp() override {
-        setenv("SDL_VIDEODRIVER", "dummy", 0);   // nothing here needs a display
+    void SetUp() override
+    {
+        setenv("SDL_VIDEODRIVER", "dummy", 0);  // nothing here needs a display
         ASSERT_EQ(SDL_Init(0), 0);
         ASSERT_EQ(TTF_Init(), 0);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         TTF_Quit();
         SDL_Quit();
     }
 };
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new SdlEnv);
+const auto* const sdl_env = ::testing::AddGlobalTestEnvironment(new SdlEnv);
 
 }  // namespace
 
 // ---------------------------------------------------------------- files
 
-TEST(DataFiles, EveryFileTheGameLoadsExists) {
-    for (const auto& list : {kKeyed, kPlain})
-        for (const std::string& f : list) EXPECT_GT(fs::exists(kDir + "/" + f) ? fs::file_size(kDir + "/" + f) : 0u, 0u) << f;
+TEST(DataFiles, EveryFileTheGameLoadsExists)
+{
+    for (const auto& list : {keyed_files, plain_files})
+        for (const std::string& f : list)
+            EXPECT_GT(fs::exists(data_dir + "/" + f) ? fs::file_size(data_dir + "/" + f) : 0u, 0u) << f;
     for (const char* f : {"tavik-shootemup.mp3", "arial.ttf", "LICENSE-font.txt"})
-        EXPECT_GT(fs::exists(kDir + "/" + f) ? fs::file_size(kDir + "/" + f) : 0u, 0u) << f;
+        EXPECT_GT(fs::exists(data_dir + "/" + f) ? fs::file_size(data_dir + "/" + f) : 0u, 0u) << f;
 }
 
-TEST(DataFiles, FontIsAnUnchangedLiberationSansThatRenders) {
+TEST(DataFiles, FontIsAnUnchangedLiberationSansThatRenders)
+{
     std::vector<uint8_t> shipped, source;
-    ASSERT_TRUE(readFile(kDir + "/arial.ttf", shipped));
-    ASSERT_TRUE(readFile(QV_FONT, source));
+    ASSERT_TRUE(read_file(data_dir + "/arial.ttf", shipped));
+    ASSERT_TRUE(read_file(QV_FONT, source));
     EXPECT_EQ(shipped, source);
-    TTF_Font* f = TTF_OpenFont((kDir + "/arial.ttf").c_str(), 12);
+    TTF_Font* f = TTF_OpenFont((data_dir + "/arial.ttf").c_str(), 12);
     ASSERT_NE(f, nullptr);
     SDL_Color blue{55, 55, 255, 0};
     SDL_Surface* s = TTF_RenderText_Solid(f, "0123456789", blue);
@@ -155,37 +168,48 @@ TEST(DataFiles, FontIsAnUnchangedLiberationSansThatRenders) {
     TTF_CloseFont(f);
 }
 
-TEST(DataFiles, FontLicenceTravelsWithIt) {
+TEST(DataFiles, FontLicenceTravelsWithIt)
+{
     std::vector<uint8_t> lic;
-    ASSERT_TRUE(readFile(kDir + "/LICENSE-font.txt", lic));
+    ASSERT_TRUE(read_file(data_dir + "/LICENSE-font.txt", lic));
     std::string text(lic.begin(), lic.end());
     EXPECT_NE(text.find("LIBERATION"), std::string::npos);
     EXPECT_NE(text.find("GNU General Public License"), std::string::npos);
 }
 
-TEST(DataFiles, PreviewIsAValidPng) {
+TEST(DataFiles, PreviewIsAValidPng)
+{
     std::vector<uint8_t> png;
-    ASSERT_TRUE(readFile(QV_PREVIEW, png));
+    ASSERT_TRUE(read_file(QV_PREVIEW, png));
     ASSERT_GT(png.size(), 33u);
     EXPECT_EQ(0, std::memcmp(png.data(), "\x89PNG\r\n\x1a\n", 8));
     EXPECT_EQ(0, std::memcmp(png.data() + 12, "IHDR", 4));
     uint32_t w = uint32_t(png[16]) << 24 | uint32_t(png[17]) << 16 | uint32_t(png[18]) << 8 | png[19];
-    EXPECT_GE(w, 1280u);   // holds the menu background at 2x
+    EXPECT_GE(w, 1280u);  // holds the menu background at 2x
 }
 
 // ---------------------------------------------------------------- images
 
-TEST(Images, SizesAreWhatTheGameDrawsWith) {
+TEST(Images, SizesAreWhatTheGameDrawsWith)
+{
     const std::map<std::string, std::pair<int, int>> sizes = {
-        {"konsol.bmp", {290, 95}},       {"bg.bmp", {640, 480}},       {"player.bmp", {76, 50}},
-        {"missile.bmp", {10, 16}},       {"enemy_missile.bmp", {6, 12}}};
+        {"konsol.bmp", {290, 95}},
+        {"bg.bmp", {640, 480}},
+        {"player.bmp", {ship_width, ship_height}},
+        {"missile.bmp", {shot_width, shot_height}},
+        {"enemy_missile.bmp", {6, 12}},
+    };
     for (const auto& [file, wh] : sizes) {
         Pix p = load(file);
         EXPECT_EQ(p.w, wh.first) << file;
         EXPECT_EQ(p.h, wh.second) << file;
     }
-    for (const char* f : {"dusman01.bmp", "dusman02.bmp", "dusman03.bmp", "dusman04.bmp", "dusman05.bmp",
-                          "patlama01.bmp", "patlama03.bmp", "patlama05.bmp", "patlama07.bmp"}) {
+    for (const char* f : {"dusman01.bmp", "dusman02.bmp", "dusman03.bmp", "dusman04.bmp", "dusman05.bmp"}) {
+        Pix p = load(f);
+        EXPECT_EQ(p.w, enemy_contact_width) << f;
+        EXPECT_EQ(p.h, enemy_contact_height) << f;
+    }
+    for (const char* f : {"patlama01.bmp", "patlama03.bmp", "patlama05.bmp", "patlama07.bmp"}) {
         Pix p = load(f);
         EXPECT_EQ(p.w, 45) << f;
         EXPECT_EQ(p.h, 45) << f;
@@ -194,40 +218,45 @@ TEST(Images, SizesAreWhatTheGameDrawsWith) {
     EXPECT_EQ(load("right.bmp").w, 82);
 }
 
-TEST(Images, KeyedImagesUseTheExactKeyAndNothingThatAliasesIt) {
-    for (const std::string& f : kKeyed) {
+TEST(Images, KeyedImagesUseTheExactKeyAndNothingThatAliasesIt)
+{
+    for (const std::string& f : keyed_files) {
         Pix p = load(f);
         ASSERT_GT(p.w, 0) << f;
         int keys = 0, aliases = 0;
         for (int y = 0; y < p.h; ++y)
             for (int x = 0; x < p.w; ++x) {
                 const uint8_t* c = p.px(x, y);
-                if (p.isKey(x, y)) ++keys;
-                else if (nearKey(c[0], c[1], c[2])) ++aliases;
+                if (p.is_key(x, y))
+                    ++keys;
+                else if (near_key(c[0], c[1], c[2]))
+                    ++aliases;
             }
         EXPECT_GT(keys, 0) << f;
         EXPECT_EQ(aliases, 0) << f;
         // Something must be left to see, and the key must surround sprites.
-        EXPECT_GT(opaqueCount(p), p.w * p.h / 12) << f;
+        EXPECT_GT(opaque_count(p), p.w * p.h / 12) << f;
     }
 }
 
-TEST(Images, PlainImagesContainNoKeyColour) {
-    for (const std::string& f : kPlain) {
+TEST(Images, PlainImagesContainNoKeyColour)
+{
+    for (const std::string& f : plain_files) {
         Pix p = load(f);
         ASSERT_GT(p.w, 0) << f;
         for (int y = 0; y < p.h; ++y)
             for (int x = 0; x < p.w; ++x) {
                 const uint8_t* c = p.px(x, y);
-                ASSERT_FALSE(nearKey(c[0], c[1], c[2])) << f << " at " << x << "," << y;
+                ASSERT_FALSE(near_key(c[0], c[1], c[2])) << f << " at " << x << "," << y;
             }
     }
 }
 
-TEST(Images, ColoursAreExactIn16Bit) {
+TEST(Images, ColoursAreExactIn16Bit)
+{
     // Each channel must come back unchanged from RGB565, so what the game
     // shows is what the preview shows.
-    for (const auto& list : {kKeyed, kPlain})
+    for (const auto& list : {keyed_files, plain_files})
         for (const std::string& f : list) {
             Pix p = load(f);
             for (size_t i = 0; i < p.rgb.size(); i += 3) {
@@ -239,64 +268,72 @@ TEST(Images, ColoursAreExactIn16Bit) {
         }
 }
 
-TEST(Images, SpritesAreMirrorSymmetric) {
+TEST(Images, SpritesAreMirrorSymmetric)
+{
     // Ships are drawn from half outlines; an asymmetric mask means a
     // mirrored part landed in the wrong place.
-    for (const char* f : {"player.bmp", "dusman01.bmp", "dusman02.bmp", "dusman03.bmp", "dusman04.bmp", "dusman05.bmp"}) {
+    for (const char* f :
+         {"player.bmp", "dusman01.bmp", "dusman02.bmp", "dusman03.bmp", "dusman04.bmp", "dusman05.bmp"}) {
         Pix p = load(f);
         int mismatched = 0;
         for (int y = 0; y < p.h; ++y)
-            for (int x = 0; x < p.w; ++x) mismatched += p.isKey(x, y) != p.isKey(p.w - 1 - x, y);
+            for (int x = 0; x < p.w; ++x) mismatched += p.is_key(x, y) != p.is_key(p.w - 1 - x, y);
         EXPECT_EQ(mismatched, 0) << f;
     }
 }
 
-TEST(Images, EnemiesGrowInSizeAndAreAllDifferent) {
+TEST(Images, EnemiesGrowInSizeAndAreAllDifferent)
+{
     std::vector<Pix> e;
     for (int i = 1; i <= 5; ++i) e.push_back(load("dusman0" + std::to_string(i) + ".bmp"));
-    for (int i = 1; i < 5; ++i) EXPECT_GT(opaqueCount(e[size_t(i)]), opaqueCount(e[size_t(i) - 1])) << "dusman0" << i + 1;
+    for (int i = 1; i < 5; ++i)
+        EXPECT_GT(opaque_count(e[size_t(i)]), opaque_count(e[size_t(i) - 1])) << "dusman0" << i + 1;
     for (size_t i = 0; i < 5; ++i)
         for (size_t j = i + 1; j < 5; ++j) EXPECT_NE(e[i].rgb, e[j].rgb);
     // Shots hit the top 45x40; the heavy must fill that box, the scout not.
     int rows = 0;
-    for (int y = 0; y < 45; ++y)
-        for (int x = 0; x < 45; ++x)
-            if (!e[4].isKey(x, y)) {
+    for (int y = 0; y < enemy_contact_height; ++y)
+        for (int x = 0; x < enemy_hit_width; ++x)
+            if (!e[4].is_key(x, y)) {
                 rows = std::max(rows, y + 1);
             }
-    EXPECT_GE(rows, 40);
+    EXPECT_GE(rows, enemy_hit_height);
 }
 
-TEST(Images, ExplosionGrowsThenFades) {
-    Pix f1 = load("patlama01.bmp"), f3 = load("patlama03.bmp"), f5 = load("patlama05.bmp"), f7 = load("patlama07.bmp");
-    EXPECT_LT(opaqueCount(f1), opaqueCount(f3));
-    EXPECT_LT(opaqueCount(f3), opaqueCount(f5));
-    float b3 = meanLum(f3, 0, 0, 44, 44), b5 = meanLum(f5, 0, 0, 44, 44), b7 = meanLum(f7, 0, 0, 44, 44);
-    EXPECT_GT(meanLum(f1, 0, 0, 44, 44), b5);
+TEST(Images, ExplosionGrowsThenFades)
+{
+    Pix f1 = load("patlama01.bmp"), f3 = load("patlama03.bmp"), f5 = load("patlama05.bmp"),
+        f7 = load("patlama07.bmp");
+    EXPECT_LT(opaque_count(f1), opaque_count(f3));
+    EXPECT_LT(opaque_count(f3), opaque_count(f5));
+    float b3 = mean_lum(f3, 0, 0, 44, 44), b5 = mean_lum(f5, 0, 0, 44, 44), b7 = mean_lum(f7, 0, 0, 44, 44);
+    EXPECT_GT(mean_lum(f1, 0, 0, 44, 44), b5);
     EXPECT_GT(b3, b5);
     EXPECT_GT(b5, b7);
 }
 
 // ---------------------------------------------------------------- panels
 
-TEST(Panels, SameHeightAndTallEnoughToScroll) {
+TEST(Panels, SameHeightAndTallEnoughToScroll)
+{
     Pix l = load("left.bmp"), r = load("right.bmp");
     EXPECT_EQ(l.h, r.h);
     EXPECT_GE(l.h, 480);
 }
 
-TEST(Panels, WrapFromLastRowToFirstIsAnOrdinaryStep) {
+TEST(Panels, WrapFromLastRowToFirstIsAnOrdinaryStep)
+{
     for (const char* f : {"left.bmp", "right.bmp"}) {
         Pix p = load(f);
         ASSERT_GE(p.h, 2);
         std::vector<double> steps;
-        for (int y = 0; y + 1 < p.h; ++y) steps.push_back(rowDiff(p, y, y + 1));
+        for (int y = 0; y + 1 < p.h; ++y) steps.push_back(row_diff(p, y, y + 1));
         std::sort(steps.begin(), steps.end());
-        double wrap = rowDiff(p, p.h - 1, 0);
+        double wrap = row_diff(p, p.h - 1, 0);
         double p90 = steps[steps.size() * 9 / 10];
         EXPECT_LE(wrap, p90) << f << ": the seam shows when the panel scrolls";
         // And it blends with the rows right around it.
-        double local = (rowDiff(p, p.h - 2, p.h - 1) + rowDiff(p, 0, 1)) / 2;
+        double local = (row_diff(p, p.h - 2, p.h - 1) + row_diff(p, 0, 1)) / 2;
         EXPECT_LE(wrap, 1.5 * local + 1.0) << f;
         // The art must have real structure, or this check proves nothing.
         EXPECT_GT(steps.back(), 5 * steps[steps.size() / 2]) << f;
@@ -305,48 +342,53 @@ TEST(Panels, WrapFromLastRowToFirstIsAnOrdinaryStep) {
 
 // ---------------------------------------------------------------- console
 
-TEST(Console, LivesSlotAndScoreWindowAreDarkAndOpaque) {
+TEST(Console, LivesSlotAndScoreWindowAreDarkAndOpaque)
+{
     Pix k = load("konsol.bmp");
-    for (int y = kLivesY0 - 1; y <= kLivesY1 + 1; ++y)
-        for (int x = kLivesX0 - 1; x <= kLivesX1 + 1; ++x) ASSERT_FALSE(k.isKey(x, y)) << x << "," << y;
-    for (int y = kScoreY; y < kScoreY + 16; ++y)
-        for (int x = kScoreX; x < kScoreX + 120; ++x) ASSERT_FALSE(k.isKey(x, y)) << x << "," << y;
-    EXPECT_LT(meanLum(k, kLivesX0, kLivesY0, kLivesX1, kLivesY1), 0.12f);
-    EXPECT_LT(meanLum(k, kScoreX, kScoreY, kScoreX + 119, kScoreY + 15), 0.12f);
+    for (int y = lives_top - 1; y <= lives_bottom + 1; ++y)
+        for (int x = lives_left - 1; x <= lives_right + 1; ++x) ASSERT_FALSE(k.is_key(x, y)) << x << "," << y;
+    for (int y = score_top; y < score_top + 16; ++y)
+        for (int x = score_left; x < score_left + 120; ++x) ASSERT_FALSE(k.is_key(x, y)) << x << "," << y;
+    EXPECT_LT(mean_lum(k, lives_left, lives_top, lives_right, lives_bottom), 0.12f);
+    EXPECT_LT(mean_lum(k, score_left, score_top, score_left + 119, score_top + 15), 0.12f);
     // The blue score digits must stand out from the window behind them.
-    for (int y = kScoreY; y < kScoreY + 16; ++y)
-        for (int x = kScoreX; x < kScoreX + 120; ++x) ASSERT_LT(k.px(x, y)[2], 120) << x << "," << y;
+    for (int y = score_top; y < score_top + 16; ++y)
+        for (int x = score_left; x < score_left + 120; ++x) ASSERT_LT(k.px(x, y)[2], 120) << x << "," << y;
 }
 
-TEST(Console, ShouldersLetThePlayfieldShowThrough) {
+TEST(Console, ShouldersLetThePlayfieldShowThrough)
+{
     Pix k = load("konsol.bmp");
-    EXPECT_TRUE(k.isKey(0, 0));
-    EXPECT_TRUE(k.isKey(k.w - 1, 0));
-    EXPECT_FALSE(k.isKey(k.w / 2, k.h - 1));
+    EXPECT_TRUE(k.is_key(0, 0));
+    EXPECT_TRUE(k.is_key(k.w - 1, 0));
+    EXPECT_FALSE(k.is_key(k.w / 2, k.h - 1));
 }
 
 // ---------------------------------------------------------------- menu
 
-TEST(Menu, ScoreAreaAndSkyShowThrough) {
+TEST(Menu, ScoreAreaAndSkyShowThrough)
+{
     Pix bg = load("bg.bmp");
     for (int y = 205; y <= 235; ++y)
-        for (int x = 270; x <= 380; ++x) ASSERT_TRUE(bg.isKey(x, y)) << x << "," << y;
-    EXPECT_GT(640 * 480 - opaqueCount(bg), 640 * 480 / 2) << "most of the sky must be key for the stars";
+        for (int x = 270; x <= 380; ++x) ASSERT_TRUE(bg.is_key(x, y)) << x << "," << y;
+    EXPECT_GT(640 * 480 - opaque_count(bg), 640 * 480 / 2) << "most of the sky must be key for the stars";
 }
 
-TEST(Menu, ButtonZoneStaysClearAndTitleIsThere) {
+TEST(Menu, ButtonZoneStaysClearAndTitleIsThere)
+{
     Pix bg = load("bg.bmp");
     int keyed = 0, total = 0;
     for (int y = 260; y < 376; ++y)
-        for (int x = 275; x < 275 + kButtonW; ++x, ++total) keyed += bg.isKey(x, y);
+        for (int x = menu_item_x; x < menu_item_x + button_width; ++x, ++total) keyed += bg.is_key(x, y);
     EXPECT_EQ(keyed, total);
     int title = 0;
     for (int y = 30; y < 170; ++y)
-        for (int x = 0; x < 640; ++x) title += !bg.isKey(x, y);
+        for (int x = 0; x < 640; ++x) title += !bg.is_key(x, y);
     EXPECT_GT(title, 640 * 140 / 5);
 }
 
-TEST(Menu, ButtonsFitStackedAndLitOnesStandOut) {
+TEST(Menu, ButtonsFitStackedAndLitOnesStandOut)
+{
     const char* names[] = {"newgame", "hiscore", "exit"};
     int w0 = -1;
     std::vector<std::vector<uint8_t>> normals;
@@ -355,10 +397,10 @@ TEST(Menu, ButtonsFitStackedAndLitOnesStandOut) {
         EXPECT_LE(a.h, 36) << n;
         EXPECT_EQ(a.w, b.w) << n;
         EXPECT_EQ(a.h, b.h) << n;
-        EXPECT_LE(275 + a.w, 640) << n;
+        EXPECT_LE(menu_item_x + a.w, 640) << n;
         if (w0 < 0) w0 = a.w;
         EXPECT_EQ(a.w, w0) << "all buttons should line up";
-        float la = meanLum(a, 0, 0, a.w - 1, a.h - 1), lb = meanLum(b, 0, 0, b.w - 1, b.h - 1);
+        float la = mean_lum(a, 0, 0, a.w - 1, a.h - 1), lb = mean_lum(b, 0, 0, b.w - 1, b.h - 1);
         EXPECT_GT(lb, la + 0.2f) << n << ": the lit button must be plainly brighter";
         normals.push_back(a.rgb);
     }
@@ -368,11 +410,12 @@ TEST(Menu, ButtonsFitStackedAndLitOnesStandOut) {
 
 // ---------------------------------------------------------------- music
 
-TEST(Music, Mp3IsCbrStereo44kWithNoTagFrames) {
+TEST(Music, Mp3IsCbrStereo44kWithNoTagFrames)
+{
     std::vector<uint8_t> d;
-    ASSERT_TRUE(readFile(kDir + "/tavik-shootemup.mp3", d));
+    ASSERT_TRUE(read_file(data_dir + "/tavik-shootemup.mp3", d));
     size_t used = 0;
-    std::vector<Mp3Frame> frames = mp3Frames(d, used);
+    std::vector<Mp3Frame> frames = mp3_frames(d, used);
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(used, d.size()) << "trailing bytes after the last frame (a tag?)";
     for (const Mp3Frame& f : frames) {
@@ -388,22 +431,24 @@ TEST(Music, Mp3IsCbrStereo44kWithNoTagFrames) {
     EXPECT_EQ(head.find("Info"), std::string::npos);
 }
 
-TEST(Music, LengthIsWholeBarsInAnOddNumberOfFrames) {
+TEST(Music, LengthIsWholeBarsInAnOddNumberOfFrames)
+{
     std::vector<uint8_t> d;
-    ASSERT_TRUE(readFile(kDir + "/tavik-shootemup.mp3", d));
+    ASSERT_TRUE(read_file(data_dir + "/tavik-shootemup.mp3", d));
     size_t used = 0;
-    size_t n = mp3Frames(d, used).size();
-    double seconds = double(n) * kFrame / kRate;
+    size_t n = mp3_frames(d, used).size();
+    double seconds = double(n) * mp3_frame_samples / sample_rate;
     EXPECT_GE(seconds, 30.0);
     EXPECT_LE(seconds, 60.0);
-    EXPECT_EQ(int64_t(n) * kFrame, kLoop);
-    EXPECT_EQ(kLoop % (4 * kBeat), 0);
+    EXPECT_EQ(int64_t(n) * mp3_frame_samples, loop_samples);
+    EXPECT_EQ(loop_samples % (4 * beat_samples), 0);
     EXPECT_EQ(n % 2, 1u);
 }
 
-TEST(Music, RenderStartsAndEndsInSilenceWithoutClipping) {
-    std::vector<int16_t> pcm = renderMusic();
-    ASSERT_EQ(pcm.size(), size_t(kLoop - kFrame) * 2);
+TEST(Music, RenderStartsAndEndsInSilenceWithoutClipping)
+{
+    std::vector<int16_t> pcm = render_music();
+    ASSERT_EQ(pcm.size(), size_t(loop_samples - mp3_frame_samples) * 2);
     EXPECT_EQ(pcm[0], 0);
     EXPECT_EQ(pcm[1], 0);
     // The last stretch sits where the codec's delay and padding go: silent.
@@ -416,57 +461,62 @@ TEST(Music, RenderStartsAndEndsInSilenceWithoutClipping) {
     }
     double rms = std::sqrt(sum / double(pcm.size())) / 32768.0;
     EXPECT_LT(peak, 32767);
-    EXPECT_GT(rms, 0.1);   // a full mix, not a whisper
+    EXPECT_GT(rms, 0.1);  // a full mix, not a whisper
     // No section drops out: every bar carries sound in both channels.
-    for (int bar = 0; bar < kBars; ++bar) {
-        int64_t b0 = int64_t(bar) * 4 * kBeat, b1 = std::min<int64_t>(b0 + 4 * kBeat, kLoop - kFrame);
+    for (int bar = 0; bar < loop_bars; ++bar) {
+        int64_t b0 = int64_t(bar) * 4 * beat_samples,
+                b1 = std::min<int64_t>(b0 + 4 * beat_samples, loop_samples - mp3_frame_samples);
         double e[2] = {0, 0};
         for (int64_t i = b0; i < b1; ++i)
             for (int c = 0; c < 2; ++c) e[c] += std::abs(pcm[size_t(i) * 2 + c]);
         EXPECT_GT(e[0] / double(b1 - b0), 1500.0) << "bar " << bar;
         EXPECT_GT(e[1] / double(b1 - b0), 1500.0) << "bar " << bar;
     }
-    std::vector<uint8_t> wav = wavBytes(pcm);
+    std::vector<uint8_t> wav = wav_bytes(pcm);
     EXPECT_EQ(wav.size(), 44 + pcm.size() * 2);
     EXPECT_EQ(0, std::memcmp(wav.data() + 36, "data", 4));
 }
 
 // ---------------------------------------------------------------- writer
 
-TEST(Writer, FinalizeKeepsOpaqueMagentaVisible) {
+TEST(Writer, FinalizeKeepsOpaqueMagentaVisible)
+{
     Img im(3, 1);
-    im.at(0, 0) = {1.f, 0.f, 1.f};   // opaque but the key's colour
+    im.at(0, 0) = {1.f, 0.f, 1.f};  // opaque but the key's colour
     im.al(0, 0) = 1;
     im.at(1, 0) = {0.2f, 0.4f, 0.6f};
     im.al(1, 0) = 1;
     // (2,0) left transparent
     Pix k = finalize(im, true, false);
-    EXPECT_FALSE(k.isKey(0, 0));
-    EXPECT_FALSE(nearKey(k.px(0, 0)[0], k.px(0, 0)[1], k.px(0, 0)[2]));
-    EXPECT_FALSE(k.isKey(1, 0));
-    EXPECT_TRUE(k.isKey(2, 0));
+    EXPECT_FALSE(k.is_key(0, 0));
+    EXPECT_FALSE(near_key(k.px(0, 0)[0], k.px(0, 0)[1], k.px(0, 0)[2]));
+    EXPECT_FALSE(k.is_key(1, 0));
+    EXPECT_TRUE(k.is_key(2, 0));
     Pix plain = finalize(im, false, false);
-    EXPECT_FALSE(plain.isKey(2, 0));
+    EXPECT_FALSE(plain.is_key(2, 0));
     EXPECT_EQ(plain.px(2, 0)[0], 0);
 }
 
-TEST(Writer, PngRoundTripsThroughZlib) {
+TEST(Writer, PngRoundTripsThroughZlib)
+{
     Pix p;
     p.w = 7;
     p.h = 5;
     p.rgb.resize(7 * 5 * 3);
     for (size_t i = 0; i < p.rgb.size(); ++i) p.rgb[i] = uint8_t(i * 37 + 11);
-    std::vector<uint8_t> png = encodePng(p);
+    std::vector<uint8_t> png = encode_png(p);
     // Walk the chunks, checking every CRC, and gather the image data.
     size_t at = 8;
     std::vector<uint8_t> z;
     std::vector<std::string> types;
     while (at + 12 <= png.size()) {
-        uint32_t len = uint32_t(png[at]) << 24 | uint32_t(png[at + 1]) << 16 | uint32_t(png[at + 2]) << 8 | png[at + 3];
+        uint32_t len = uint32_t(png[at]) << 24 | uint32_t(png[at + 1]) << 16 | uint32_t(png[at + 2]) << 8 |
+                       png[at + 3];
         std::string type(png.begin() + long(at) + 4, png.begin() + long(at) + 8);
         uLong crc = crc32(0, png.data() + at + 4, uInt(len + 4));
         size_t c = at + 8 + len;
-        uint32_t stored = uint32_t(png[c]) << 24 | uint32_t(png[c + 1]) << 16 | uint32_t(png[c + 2]) << 8 | png[c + 3];
+        uint32_t stored = uint32_t(png[c]) << 24 | uint32_t(png[c + 1]) << 16 | uint32_t(png[c + 2]) << 8 |
+                          png[c + 3];
         EXPECT_EQ(stored, uint32_t(crc)) << type;
         if (type == "IDAT") z.insert(z.end(), png.begin() + long(at) + 8, png.begin() + long(c));
         types.push_back(type);
@@ -474,9 +524,9 @@ TEST(Writer, PngRoundTripsThroughZlib) {
     }
     ASSERT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
     std::vector<uint8_t> raw(5 * (1 + 7 * 3));
-    uLongf rawLen = uLongf(raw.size());
-    ASSERT_EQ(uncompress(raw.data(), &rawLen, z.data(), uLong(z.size())), Z_OK);
-    ASSERT_EQ(rawLen, raw.size());
+    uLongf raw_len = uLongf(raw.size());
+    ASSERT_EQ(uncompress(raw.data(), &raw_len, z.data(), uLong(z.size())), Z_OK);
+    ASSERT_EQ(raw_len, raw.size());
     // Undo the "up" filter and compare.
     std::vector<uint8_t> prev(21, 0);
     for (int y = 0; y < 5; ++y) {
@@ -495,7 +545,8 @@ struct Decoded {
     int w = 0, h = 0, channels = 0;
     std::vector<uint8_t> px;
 };
-static bool decodeOurPng(const std::vector<uint8_t>& png, Decoded& out) {
+static bool decode_our_png(const std::vector<uint8_t>& png, Decoded& out)
+{
     auto be32 = [&](size_t i) {
         return uint32_t(png[i]) << 24 | uint32_t(png[i + 1]) << 16 | uint32_t(png[i + 2]) << 8 | png[i + 3];
     };
@@ -514,24 +565,27 @@ static bool decodeOurPng(const std::vector<uint8_t>& png, Decoded& out) {
     if (out.channels == 0) return false;
     const size_t stride = size_t(out.w) * out.channels;
     std::vector<uint8_t> raw((stride + 1) * out.h);
-    uLongf rawLen = uLongf(raw.size());
-    if (uncompress(raw.data(), &rawLen, z.data(), uLong(z.size())) != Z_OK || rawLen != raw.size()) return false;
+    uLongf raw_len = uLongf(raw.size());
+    if (uncompress(raw.data(), &raw_len, z.data(), uLong(z.size())) != Z_OK || raw_len != raw.size())
+        return false;
     out.px.assign(stride * out.h, 0);
     for (int y = 0; y < out.h; ++y) {
         if (raw[y * (stride + 1)] != 2) return false;
         for (size_t i = 0; i < stride; ++i)
-            out.px[y * stride + i] = uint8_t(raw[y * (stride + 1) + 1 + i] + (y ? out.px[(y - 1) * stride + i] : 0));
+            out.px[y * stride + i] =
+                uint8_t(raw[y * (stride + 1) + 1 + i] + (y ? out.px[(y - 1) * stride + i] : 0));
     }
     return true;
 }
 
-TEST(Icons, RoundBadgesWithTheShipAndClearCorners) {
+TEST(Icons, RoundBadgesWithTheShipAndClearCorners)
+{
     for (int size : {64, 128}) {
         SCOPED_TRACE(size);
         std::vector<uint8_t> png;
-        ASSERT_TRUE(readFile(std::string(QV_ICON_DIR) + "/quorvane-" + std::to_string(size) + ".png", png));
+        ASSERT_TRUE(read_file(std::string(QV_ICON_DIR) + "/quorvane-" + std::to_string(size) + ".png", png));
         Decoded d;
-        ASSERT_TRUE(decodeOurPng(png, d));
+        ASSERT_TRUE(decode_our_png(png, d));
         EXPECT_EQ(d.w, size);
         EXPECT_EQ(d.h, size);
         ASSERT_EQ(d.channels, 4);
@@ -553,7 +607,8 @@ TEST(Icons, RoundBadgesWithTheShipAndClearCorners) {
 
 // ---------------------------------------------------------------- repeatability
 
-TEST(Generator, SecondRunWritesIdenticalBytes) {
+TEST(Generator, SecondRunWritesIdenticalBytes)
+{
     fs::path tmp = fs::temp_directory_path() / ("quorvane-data-" + std::to_string(::getpid()));
     fs::create_directories(tmp);
     std::string cmd = std::string("'") + QV_GENERATOR + "' --out '" + tmp.string() + "' --preview '" +
@@ -568,20 +623,20 @@ TEST(Generator, SecondRunWritesIdenticalBytes) {
     cmd += " > /dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     std::set<std::string> names;
-    for (const auto& e : fs::directory_iterator(kDir)) names.insert(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(data_dir)) names.insert(e.path().filename().string());
     std::set<std::string> again;
     for (const auto& e : fs::directory_iterator(tmp))
         if (e.path().filename() != "preview.png") again.insert(e.path().filename().string());
     EXPECT_EQ(names, again);
     for (const std::string& n : names) {
         std::vector<uint8_t> a, b;
-        ASSERT_TRUE(readFile(kDir + "/" + n, a));
-        ASSERT_TRUE(readFile((tmp / n).string(), b));
+        ASSERT_TRUE(read_file(data_dir + "/" + n, a));
+        ASSERT_TRUE(read_file((tmp / n).string(), b));
         EXPECT_TRUE(a == b) << n << " differs between runs";
     }
     std::vector<uint8_t> a, b;
-    ASSERT_TRUE(readFile(QV_PREVIEW, a));
-    ASSERT_TRUE(readFile((tmp / "preview.png").string(), b));
+    ASSERT_TRUE(read_file(QV_PREVIEW, a));
+    ASSERT_TRUE(read_file((tmp / "preview.png").string(), b));
     EXPECT_TRUE(a == b) << "data-preview.png differs between runs";
     fs::remove_all(tmp);
 }

@@ -4,59 +4,63 @@
 #include <cmath>
 #include <set>
 
-#include "core.hpp"
-#include "output.hpp"
+#include "core.h"
+#include "output.h"
 
-using namespace qv;
-
-TEST(Kit, PeriodicNoiseWrapsExactly) {
+TEST(Kit, PeriodicNoiseWrapsExactly)
+{
     // The scrolling panels are seamless only if their texture repeats.
     for (float x : {0.3f, 5.7f, 17.2f})
         for (float y : {0.f, 1.25f, 33.9f}) {
-            EXPECT_FLOAT_EQ(valueNoise(x, y, 9, 0, 20), valueNoise(x, y + 20, 9, 0, 20));
+            EXPECT_FLOAT_EQ(value_noise(x, y, 9, 0, 20), value_noise(x, y + 20, 9, 0, 20));
             EXPECT_FLOAT_EQ(fbm(x, y, 4, 3, 0, 20), fbm(x, y + 20, 4, 3, 0, 20));
             EXPECT_FLOAT_EQ(fbm(x, y, 4, 3, 0, 20), fbm(x, y - 40, 4, 3, 0, 20));
         }
     // Without a period it must not repeat at that distance.
     int same = 0;
-    for (int i = 0; i < 20; ++i) same += valueNoise(i * 0.7f, 1.3f, 9) == valueNoise(i * 0.7f, 21.3f, 9);
+    for (int i = 0; i < 20; ++i) same += value_noise(i * 0.7f, 1.3f, 9) == value_noise(i * 0.7f, 21.3f, 9);
     EXPECT_LT(same, 3);
 }
 
-TEST(Kit, PolygonDistanceHasTheRightSignForConcaveShapes) {
+TEST(Kit, PolygonDistanceHasTheRightSignForConcaveShapes)
+{
     // An L shape: the notch is outside even though it is inside the bounds.
     std::vector<P2> l = {{0, 0}, {10, 0}, {10, 4}, {4, 4}, {4, 10}, {0, 10}};
-    EXPECT_LT(sdPoly(2, 2, l), 0);
-    EXPECT_LT(sdPoly(8, 2, l), 0);
-    EXPECT_GT(sdPoly(8, 8, l), 0);
-    EXPECT_NEAR(sdPoly(8, 8, l), 4.f, 1e-4);   // nearest is the inner edge, not the corner
-    EXPECT_NEAR(sdPoly(13, 8, l), std::hypot(3.f, 4.f), 1e-4);   // outside, nearest the corner
-    EXPECT_NEAR(sdPoly(2, 2, l), -2.f, 1e-4);
+    EXPECT_LT(sd_poly(2, 2, l), 0);
+    EXPECT_LT(sd_poly(8, 2, l), 0);
+    EXPECT_GT(sd_poly(8, 8, l), 0);
+    EXPECT_NEAR(sd_poly(8, 8, l), 4.f, 1e-4);                    // nearest is the inner edge, not the corner
+    EXPECT_NEAR(sd_poly(13, 8, l), std::hypot(3.f, 4.f), 1e-4);  // outside, nearest the corner
+    EXPECT_NEAR(sd_poly(2, 2, l), -2.f, 1e-4);
 }
 
-TEST(Kit, MirroredOutlineIsSymmetricAndClosed) {
+TEST(Kit, MirroredOutlineIsSymmetricAndClosed)
+{
     std::vector<P2> half = {{10, 0}, {14, 5}, {12, 9}, {10, 9}};
-    std::vector<P2> full = mirrorX(half, 10);
-    ASSERT_EQ(full.size(), 6u);   // points on the axis are not doubled
+    std::vector<P2> full = mirror_x(half, 10);
+    ASSERT_EQ(full.size(), 6u);  // points on the axis are not doubled
     for (float y : {1.f, 4.f, 8.5f})
-        for (float dx : {0.5f, 1.5f, 3.5f}) EXPECT_FLOAT_EQ(sdPoly(10 + dx, y, full), sdPoly(10 - dx, y, full));
+        for (float dx : {0.5f, 1.5f, 3.5f})
+            EXPECT_FLOAT_EQ(sd_poly(10 + dx, y, full), sd_poly(10 - dx, y, full));
 }
 
-TEST(Kit, SnappedChannelsSurviveTheGamesConversion) {
+TEST(Kit, SnappedChannelsSurviveTheGamesConversion)
+{
     for (int i = 0; i <= 1000; ++i) {
         float v = float(i) / 1000.f;
         uint8_t r = snap565(v, 5, 0.5f), g = snap565(v, 6, 0.5f);
         // Truncating to 5/6 bits and expanding again must give the same byte.
         EXPECT_EQ(r, uint8_t((r >> 3) << 3 | (r >> 5)));
         EXPECT_EQ(g, uint8_t((g >> 2) << 2 | (g >> 6)));
-        EXPECT_NEAR(r / 255.f, v, 1.f / 31);   // within a level
+        EXPECT_NEAR(r / 255.f, v, 1.f / 31);  // within a level
         EXPECT_NEAR(g / 255.f, v, 1.f / 63);
     }
     EXPECT_EQ(snap565(1.f, 5, 0.999f), 255);
     EXPECT_EQ(snap565(0.f, 6, 0.f), 0);
 }
 
-TEST(Kit, DitherKeepsTheAverageOfAFlatTone) {
+TEST(Kit, DitherKeepsTheAverageOfAFlatTone)
+{
     // A flat mid tone between two 5-bit levels must average out, not band.
     Img im(8, 8);
     im.fill({0.53f, 0.53f, 0.53f});
@@ -68,7 +72,8 @@ TEST(Kit, DitherKeepsTheAverageOfAFlatTone) {
     EXPECT_NEAR(sum / 64 / 255, 0.53, 0.01);
 }
 
-TEST(Kit, OverBlendAndOutline) {
+TEST(Kit, OverBlendAndOutline)
+{
     Img im(5, 5);
     im.put(2, 2, {1, 0, 0}, 1.f);
     im.put(2, 2, {0, 0, 1}, 0.5f);
@@ -84,7 +89,8 @@ TEST(Kit, OverBlendAndOutline) {
     EXPECT_EQ(im.al(2, 1), 1.f);
 }
 
-TEST(Kit, RandomStreamIsFixedBySeed) {
+TEST(Kit, RandomStreamIsFixedBySeed)
+{
     Rng a(42), b(42), c(43);
     int diff = 0;
     for (int i = 0; i < 100; ++i) {

@@ -1,4 +1,4 @@
-#include "output.hpp"
+#include "output.h"
 
 #include <cmath>
 #include <cstdio>
@@ -8,11 +8,13 @@
 
 #include "SDL.h"
 
-namespace qv {
+bool near_key(uint8_t r, uint8_t g, uint8_t b)
+{
+    return r >= 248 && g <= 3 && b >= 248;
+}
 
-bool nearKey(uint8_t r, uint8_t g, uint8_t b) { return r >= 248 && g <= 3 && b >= 248; }
-
-uint8_t snap565(float v, int bits, float threshold) {
+uint8_t snap565(float v, int bits, float threshold)
+{
     int maxl = (1 << bits) - 1;
     int l = int(std::floor(clamp01(v) * float(maxl) + threshold));
     if (l > maxl) l = maxl;
@@ -22,9 +24,10 @@ uint8_t snap565(float v, int bits, float threshold) {
     return bits == 5 ? uint8_t((l << 3) | (l >> 2)) : uint8_t((l << 2) | (l >> 4));
 }
 
-static const float kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+static const float bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
 
-Pix finalize(const Img& im, bool keyed, bool dither) {
+Pix finalize(const Img& im, bool keyed, bool dither)
+{
     Pix p;
     p.w = im.w;
     p.h = im.h;
@@ -33,21 +36,22 @@ Pix finalize(const Img& im, bool keyed, bool dither) {
         for (int x = 0; x < im.w; ++x) {
             uint8_t* d = p.px(x, y);
             if (im.al(x, y) < 0.5f) {
-                if (keyed) d[0] = kKeyR, d[1] = kKeyG, d[2] = kKeyB;
+                if (keyed) d[0] = key_red, d[1] = key_green, d[2] = key_blue;
                 continue;
             }
-            float t = dither ? (kBayer[y & 3][x & 3] + 0.5f) / 16.f : 0.5f;
+            float t = dither ? (bayer[y & 3][x & 3] + 0.5f) / 16.f : 0.5f;
             const Col& c = im.at(x, y);
             d[0] = snap565(c.r, 5, t);
             d[1] = snap565(c.g, 6, t);
             d[2] = snap565(c.b, 5, t);
             // Nudge green so an opaque magenta never vanishes as the key.
-            if (nearKey(d[0], d[1], d[2])) d[1] = 4;
+            if (near_key(d[0], d[1], d[2])) d[1] = 4;
         }
     return p;
 }
 
-bool saveBmp(const Pix& p, const std::string& path) {
+bool save_bmp(const Pix& p, const std::string& path)
+{
     SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, p.w, p.h, 24,
 #if SDL_BYTEORDER == SDL_LIL_ENDIAN
                                           0x0000FF, 0x00FF00, 0xFF0000,
@@ -67,14 +71,16 @@ bool saveBmp(const Pix& p, const std::string& path) {
     return rc == 0;
 }
 
-static void put32(std::vector<uint8_t>& v, uint32_t x) {
+static void put32(std::vector<uint8_t>& v, uint32_t x)
+{
     v.push_back(uint8_t(x >> 24));
     v.push_back(uint8_t(x >> 16));
     v.push_back(uint8_t(x >> 8));
     v.push_back(uint8_t(x));
 }
 
-static void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+static void chunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data)
+{
     put32(out, uint32_t(data.size()));
     size_t start = out.size();
     out.insert(out.end(), type, type + 4);
@@ -85,12 +91,13 @@ static void chunk(std::vector<uint8_t>& out, const char* type, const std::vector
 }
 
 // 8-bit PNG of RGB (colour type 2) or RGBA (type 6) rows, top row first.
-static std::vector<uint8_t> encodeRows(int w, int h, int channels, const uint8_t* pixels) {
+static std::vector<uint8_t> encode_rows(int w, int h, int channels, const uint8_t* pixels)
+{
     std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<uint8_t> ihdr;
     put32(ihdr, uint32_t(w));
     put32(ihdr, uint32_t(h));
-    ihdr.insert(ihdr.end(), {8, uint8_t(channels == 4 ? 6 : 2), 0, 0, 0});   // no interlace
+    ihdr.insert(ihdr.end(), {8, uint8_t(channels == 4 ? 6 : 2), 0, 0, 0});  // no interlace
     chunk(out, "IHDR", ihdr);
 
     // "Up" filter on every row: cheap and compresses flat art well.
@@ -112,11 +119,13 @@ static std::vector<uint8_t> encodeRows(int w, int h, int channels, const uint8_t
     return out;
 }
 
-std::vector<uint8_t> encodePng(const Pix& p) {
-    return encodeRows(p.w, p.h, 3, p.rgb.data());
+std::vector<uint8_t> encode_png(const Pix& p)
+{
+    return encode_rows(p.w, p.h, 3, p.rgb.data());
 }
 
-std::vector<uint8_t> encodePngRgba(const Img& im) {
+std::vector<uint8_t> encode_png_rgba(const Img& im)
+{
     std::vector<uint8_t> rgba(size_t(im.w) * im.h * 4);
     for (size_t i = 0; i < im.c.size(); ++i) {
         rgba[i * 4 + 0] = uint8_t(clamp01(im.c[i].r) * 255.f + 0.5f);
@@ -124,17 +133,19 @@ std::vector<uint8_t> encodePngRgba(const Img& im) {
         rgba[i * 4 + 2] = uint8_t(clamp01(im.c[i].b) * 255.f + 0.5f);
         rgba[i * 4 + 3] = uint8_t(clamp01(im.a[i]) * 255.f + 0.5f);
     }
-    return encodeRows(im.w, im.h, 4, rgba.data());
+    return encode_rows(im.w, im.h, 4, rgba.data());
 }
 
-bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+bool write_file(const std::string& path, const std::vector<uint8_t>& bytes)
+{
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
 
-bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
+bool read_file(const std::string& path, std::vector<uint8_t>& bytes)
+{
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     bytes.clear();
@@ -144,5 +155,3 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes) {
     std::fclose(f);
     return true;
 }
-
-}  // namespace qv

@@ -4,12 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "output.hpp"
+#include "output.h"
 
 struct _TTF_Font;
 typedef struct _TTF_Font TTF_Font;
-
-namespace qv {
 
 struct Asset {
     std::string file;
@@ -17,13 +15,11 @@ struct Asset {
     bool keyed;
 };
 
-const Asset* findAsset(const std::vector<Asset>& all, const std::string& file);
+const Asset* find_asset(const std::vector<Asset>& all, const std::string& file);
 
 // Every image at 2x over a checkerboard (the key shows as the checkerboard).
-Pix contactSheet(const std::vector<Asset>& all, TTF_Font* font);
+Pix contact_sheet(const std::vector<Asset>& all, TTF_Font* font);
 
 // The menu and a moment of play, composed the way the game draws them.
-Pix mockMenu(const std::vector<Asset>& all, TTF_Font* scoreFont);
-Pix mockPlay(const std::vector<Asset>& all, TTF_Font* scoreFont);
-
-}  // namespace qv
+Pix mock_menu(const std::vector<Asset>& all, TTF_Font* score_font);
+Pix mock_play(const std::vector<Asset>& all, TTF_Font* score_font);
