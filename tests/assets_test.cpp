@@ -28,9 +28,9 @@ void write_bmp(const std::string& path, int w, int h)
 }
 
 const std::array<const char*, 22> image_files = {
-    "left", "right", "konsol", "bg", "player", "newgame1", "hiscore1", "exit1",
-    "newgame2", "hiscore2", "exit2", "dusman01", "dusman02", "dusman03", "dusman04", "dusman05",
-    "missile", "enemy_missile", "patlama01", "patlama03", "patlama05", "patlama07"};
+    "left",     "right",         "konsol",    "bg",        "player",    "newgame1", "hiscore1", "exit1",
+    "newgame2", "hiscore2",      "exit2",     "dusman01",  "dusman02",  "dusman03", "dusman04", "dusman05",
+    "missile",  "enemy_missile", "patlama01", "patlama03", "patlama05", "patlama07"};
 
 class AssetsTest : public GameTest {
 protected:
@@ -90,11 +90,12 @@ TEST_F(AssetsTest, LoadsEveryImageIntoItsSlot)
     write_all();
     load_assets();
     const std::array<SDL_Surface*, 22> slots = {
-        game.left_panel, game.right_panel, game.console_image, game.menu_background, game.player_image,
-        game.button_normal[0], game.button_normal[1], game.button_normal[2], game.button_lit[0],
-        game.button_lit[1], game.button_lit[2], game.sprites[1], game.sprites[2], game.sprites[3],
-        game.sprites[4], game.sprites[5], game.sprites[0], game.enemy_shot_image, game.explosion_frames[0],
-        game.explosion_frames[1], game.explosion_frames[2], game.explosion_frames[3]};
+        game.left_panel,          game.right_panel,        game.console_image,       game.menu_background,
+        game.player_image,        game.button_normal[0],   game.button_normal[1],    game.button_normal[2],
+        game.button_lit[0],       game.button_lit[1],      game.button_lit[2],       game.sprites[1],
+        game.sprites[2],          game.sprites[3],         game.sprites[4],          game.sprites[5],
+        game.sprites[0],          game.enemy_shot_image,   game.explosion_frames[0], game.explosion_frames[1],
+        game.explosion_frames[2], game.explosion_frames[3]};
     for (size_t i = 0; i < slots.size(); ++i) {
         ASSERT_NE(slots[i], nullptr) << image_files[i];
         EXPECT_EQ(slots[i]->w, 10 + static_cast<int>(i)) << image_files[i];

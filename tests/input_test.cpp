@@ -1,7 +1,7 @@
 #include "app/shell.h"
 #include "screens/menu.h"
-#include "world/shots.h"
 #include "support.h"
+#include "world/shots.h"
 
 namespace {
 

@@ -18,8 +18,8 @@ void start_library_once()
 
 SDL_Surface* solid_image(int w, int h, int r, int g, int b)
 {
-    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 16, screen->format->Rmask, screen->format->Gmask,
-                                          screen->format->Bmask, 0);
+    SDL_Surface* s = SDL_CreateRGBSurface(SDL_SWSURFACE, w, h, 16, screen->format->Rmask,
+                                          screen->format->Gmask, screen->format->Bmask, 0);
     SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, r, g, b));
     return s;
 }
@@ -47,8 +47,9 @@ void GameTest::SetUp()
 
 void free_images()
 {
-    SDL_Surface** single[] = {&game.left_panel, &game.right_panel, &game.console_image, &game.menu_background,
-                              &game.player_image, &game.score_image, &game.enemy_shot_image};
+    SDL_Surface** single[] = {&game.left_panel,      &game.right_panel,  &game.console_image,
+                              &game.menu_background, &game.player_image, &game.score_image,
+                              &game.enemy_shot_image};
     for (SDL_Surface** s : single) {
         SDL_FreeSurface(*s);
         *s = nullptr;

@@ -246,7 +246,8 @@ TEST_F(WorldTest, LivesBoxesHaveTheirExactPixels)
             const bool shown = lives >= b.shown_from && lives <= 4;
             SCOPED_TRACE(testing::Message() << "lives " << lives << " box at x " << b.x);
             for (int y = 417; y < 428; ++y) {
-                for (int x = b.x; x < b.x + b.width; ++x) ASSERT_EQ(pixel(x, y) == red, shown) << x << "," << y;
+                for (int x = b.x; x < b.x + b.width; ++x)
+                    ASSERT_EQ(pixel(x, y) == red, shown) << x << "," << y;
             }
             expected += shown ? b.width * 11 : 0;
         }

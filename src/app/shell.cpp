@@ -44,8 +44,8 @@ void start_up()
 // Window close and Escape (pressed or released) end the game from any screen.
 void handle_event(const SDL_Event& event)
 {
-    const bool escape =
-        (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) && event.key.keysym.sym == SDLK_ESCAPE;
+    const bool escape = (event.type == SDL_KEYDOWN || event.type == SDL_KEYUP) &&
+                        event.key.keysym.sym == SDLK_ESCAPE;
     if (event.type == SDL_QUIT || escape) {
         game.quit = 1;
     } else {

@@ -10,12 +10,8 @@ void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue)
     const int pitch = surface->pitch;
     auto* bytes = static_cast<Uint8*>(surface->pixels);
     switch (surface->format->BytesPerPixel) {
-    case 1:
-        bytes[y * pitch + x] = static_cast<Uint8>(value);
-        break;
-    case 2:
-        static_cast<Uint16*>(surface->pixels)[y * pitch / 2 + x] = static_cast<Uint16>(value);
-        break;
+    case 1: bytes[y * pitch + x] = static_cast<Uint8>(value); break;
+    case 2: static_cast<Uint16*>(surface->pixels)[y * pitch / 2 + x] = static_cast<Uint16>(value); break;
     case 3: {
         Uint8* p = bytes + y * pitch + 3 * x;
         p[0] = static_cast<Uint8>(value);
@@ -23,11 +19,8 @@ void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue)
         p[2] = static_cast<Uint8>(value >> 16);
         break;
     }
-    case 4:
-        static_cast<Uint32*>(surface->pixels)[y * pitch / 4 + x] = value;
-        break;
-    default:
-        break;
+    case 4: static_cast<Uint32*>(surface->pixels)[y * pitch / 4 + x] = value; break;
+    default: break;
     }
 }
 

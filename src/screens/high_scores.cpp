@@ -59,7 +59,8 @@ void open_high_scores()
     TTF_Font* text = sized(game.table_font);
     game.title_image = render_text(title, "HIGH SCORES", title_colour);
     game.hint_image = render_text(text, "Space: back to the menu", hint_colour);
-    if (game.scores_saved == 0) game.notice_image = render_text(text, "Scores are not being saved", notice_colour);
+    if (game.scores_saved == 0)
+        game.notice_image = render_text(text, "Scores are not being saved", notice_colour);
     if (game.high_scores.count == 0) {
         game.empty_image = render_text(text, "No scores yet", row_colour);
     } else {

@@ -14,7 +14,8 @@ static void stop_saving(const char* reason)
     if (game.scores_path[0] == '\0') {
         fprintf(stderr, "Warning: high scores are not being saved: %s\n", reason);
     } else {
-        fprintf(stderr, "Warning: high scores are not being saved to %s: %s\n", game.scores_path.data(), reason);
+        fprintf(stderr, "Warning: high scores are not being saved to %s: %s\n", game.scores_path.data(),
+                reason);
     }
 }
 
