@@ -44,8 +44,17 @@ CONSOLE_AT = (175, 385)
 RIGHT_PANEL_X = 558
 
 
-def read_lives_boxes(header=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src",
-                                         "layout.h")):
+LAYOUT_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "layout.h")
+
+
+def read_layout(header=LAYOUT_HEADER):
+    """Every `constexpr int name = number;` of the game's layout header."""
+    with open(header, encoding="utf-8") as f:
+        return {name: int(value) for name, value in
+                re.findall(r"constexpr int (\w+) = (-?\d+);", f.read())}
+
+
+def read_lives_boxes(header=LAYOUT_HEADER):
     """The lives boxes from the game's own layout header, the one table the
     game draws them from: (y, height, ((x, width, shown_from), ...))."""
     with open(header, encoding="utf-8") as f:
@@ -66,6 +75,12 @@ LIVES_PATTERNS = {n: tuple(1 if n >= shown_from else 0 for _, _, shown_from in _
                   for n in range(5)}
 ENEMY_SIZE = 45
 ENEMY_X_RANGE = (82, 521)
+
+# The high-score screen: where its rows stand, and its colours.
+LAYOUT = read_layout()
+TABLE_TITLE_COLOUR = rgb565(255, 196, 84)
+TABLE_ROW_COLOURS = {rgb565(206, 218, 236), rgb565(255, 222, 110)}
+TABLE_BAR = rgb565(22, 44, 92)
 
 # Sound: a window is audible when its RMS (16-bit sample units, both channels)
 # is above this floor, about -40 dBFS.  Silence and dither stay far below it.
@@ -107,7 +122,15 @@ class Session(contextlib.ExitStack):
         self.out = os.path.join(args.out, name)
         os.makedirs(self.out, exist_ok=True)
         for old in os.listdir(self.out):
-            os.remove(os.path.join(self.out, old))
+            path = os.path.join(self.out, old)
+            if os.path.isdir(path):
+                shutil.rmtree(path)
+            else:
+                os.remove(path)
+        # The games of a session share their high-score table, and no test
+        # touches the real one.
+        self.data_home = os.path.join(self.out, "data-home")
+        os.makedirs(self.data_home)
         self.games = 0
 
     def __enter__(self):
@@ -123,6 +146,7 @@ class Session(contextlib.ExitStack):
         if self.games:
             self.keys.up_all(["Left", "Right", "Up", "Down", "space", "Escape"])
         self.games += 1
+        env.setdefault("XDG_DATA_HOME", self.data_home)
         game = Game(self.args.game, self.args.workdir, game_environment(self.x.env(), **env),
                     self.out, f"game{self.games}")
         self.enter_context(game)
@@ -411,10 +435,15 @@ def case_menu(args, assets):
         s.keys.tap("Down")            # ... so one Down lights high score
         wait_selection(s, game, assets, 1, what="high score lit after Up at the top, Down")
 
-        # Space on high score keeps the menu: the next Down still moves the light.
+        # Space on high score opens the table; Space again brings the menu back
+        # with high score still lit, and the next Down moves the light on.
         s.keys.tap("space")
+        s.save(wait_until(lambda: showing_table(s.grab(game)), 10.0, what="the high-score table"),
+               "menu_high_scores")
+        s.keys.tap("space")
+        wait_selection(s, game, assets, 1, what="high score lit again after Space on the table")
         s.keys.tap("Down")
-        wait_selection(s, game, assets, 2, what="exit lit after Space on high score, Down")
+        wait_selection(s, game, assets, 2, what="exit lit after the table, Down")
 
         # Key repeat: Up held (never released) walks from exit to new game.
         s.keys.down("Up")
@@ -621,74 +650,151 @@ def spot_enemies(shot, limit_y):
     return enemies
 
 
+def play_to_game_over(s, game, assets):
+    """Steers the ship into the falling enemies until the game ends: (the first
+    menu screen after it, the lives seen on the way, seconds it took)."""
+    started = time.monotonic()
+    sy = SHIP_START[1]
+    ship_x = SHIP_START[0]
+    held = None
+    patterns_seen = []
+    shots = 0
+    deadline = started + 120
+    final = None
+
+    def hold(key):
+        nonlocal held
+        if key == held:
+            return
+        if held is not None:
+            s.keys.up(held)
+        if key is not None:
+            s.keys.down(key)
+        held = key
+
+    while True:
+        check(time.monotonic() < deadline, "no game over within 120 s of steering into "
+                                           f"enemies; lives seen: {patterns_seen}")
+        shot = s.grab(game)
+        shots += 1
+        if menu_selection(shot, assets) is not None:
+            final = shot
+            break
+        pattern = lives_pattern(shot)
+        lives = [k for k, p in LIVES_PATTERNS.items() if p == pattern]
+        if not lives:
+            s.save(shot, "failed_lives")
+        check(lives, f"the lives boxes show {pattern}, which no number of lives draws")
+        if not patterns_seen or patterns_seen[-1] != lives[0]:
+            check(not patterns_seen or lives[0] < patterns_seen[-1],
+                  f"lives went up: {patterns_seen} then {lives[0]}")
+            patterns_seen.append(lives[0])
+            s.save(shot, f"game_over_lives{lives[0]}")
+            log(f"lives {lives[0]} at {time.monotonic() - started:.1f} s")
+        found = locate_ship(shot, assets, sy, need=0.6)
+        if found is not None:
+            ship_x = found
+        # Chase the enemy that will come down to the ship's row soonest and
+        # can still be met: an enemy counts when it lies wholly in the ship.
+        target = None
+        best = None
+        for e in spot_enemies(shot, sy):
+            top = e.bottom - (ENEMY_SIZE - 1)
+            want = min(max(int(e.centre) - assets.ship.w // 2, SHIP_X_RANGE[0]),
+                       SHIP_X_RANGE[1])
+            time_left = sy - top
+            if time_left < abs(want - ship_x) - 10 or e.left > SHIP_X_RANGE[1] + 31:
+                continue
+            if best is None or time_left < best:
+                best, target = time_left, want
+        if target is None or abs(target - ship_x) <= 6:
+            hold(None)
+        else:
+            hold("Left" if target < ship_x else "Right")
+    hold(None)
+    took = time.monotonic() - started
+    log(f"game over after {took:.1f} s and {shots} screenshots; lives seen {patterns_seen}")
+    return final, patterns_seen, took
+
+
+def showing_table(shot):
+    """The shot when it shows the high-score screen's title, else None."""
+    top = LAYOUT["table_title_y"]
+    title = sum(1 for y in range(top, top + 40) for x in range(160, 480)
+                if shot.at(x, y) == TABLE_TITLE_COLOUR)
+    return shot if title > 150 else None
+
+
+def table_row(shot, row):
+    """(text pixels in the row's score column, whether the row's bar is lit)."""
+    y0 = LAYOUT["table_first_row_y"] + row * LAYOUT["table_row_step"]
+    right = LAYOUT["table_score_right"]
+    text = sum(1 for y in range(y0, y0 + 22) for x in range(right - 110, right)
+               if shot.at(x, y) in TABLE_ROW_COLOURS)
+    bar_x = LAYOUT["table_bar_x"]
+    lit = all(shot.at(x, y0 + 4) == TABLE_BAR for x in range(bar_x + 1, bar_x + 8))
+    return text, lit
+
+
+def read_table(path):
+    """The entries of a high-score file as (score, time, name), header checked."""
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().splitlines()
+    check(lines and lines[0] == "quorvane-scores 1", f"{path} starts with {lines[:1]}")
+    return [(int(score), int(when), name) for score, when, name in
+            (line.split("\t") for line in lines[1:])]
+
+
+def case_high_scores(args, assets):
+    """A game played to its end is on disk at once, lit on the table in its own
+    session, and still there, unlit, in the next."""
+    with Session(args, "high_scores") as s:
+        game, _, _ = start_play(s, assets)
+        _, _, _ = play_to_game_over(s, game, assets)
+        table = os.path.join(s.data_home, "quorvane", "scores")
+        # Before anything else happens: a crash from here on must not lose it.
+        entries = wait_until(lambda: os.path.exists(table) and read_table(table), 5.0,
+                             what=f"the game's score in {table}")
+        check(len(entries) == 1 and entries[0][0] > 0 and abs(entries[0][1] - time.time()) < 300,
+              f"the table holds {entries}, not this game's score")
+        log(f"on disk at the game over: {entries}")
+
+        s.keys.tap("Down")
+        wait_selection(s, game, assets, 1, what="high score lit")
+        s.keys.tap("space")
+        shot = wait_until(lambda: showing_table(s.grab(game)), 10.0, what="the high-score table")
+        s.save(shot, "high_scores_this_session")
+        text, lit = table_row(shot, 0)
+        check(text > 20 and lit, f"the first row shows {text} text pixels, lit {lit}: "
+                                 "not this session's entry, lit")
+        check(table_row(shot, 1) == (0, False), "a second row on a table of one entry")
+
+        s.keys.tap("space")
+        wait_selection(s, game, assets, 1, what="the menu, high score lit, after the table")
+        s.keys.tap("Escape")
+        check(game.wait_exit(10.0) == 0, "Escape did not end the game with status 0")
+
+        game = start_at_menu(s, assets)[0]
+        s.keys.tap("Down")
+        wait_selection(s, game, assets, 1, what="high score lit in the next session")
+        s.keys.tap("space")
+        shot = wait_until(lambda: showing_table(s.grab(game)), 10.0, what="the high-score table")
+        s.save(shot, "high_scores_next_session")
+        text, lit = table_row(shot, 0)
+        check(text > 20 and not lit, f"the first row shows {text} text pixels, lit {lit}: not the "
+                                     "last session's entry, unlit")
+        check(read_table(table) == entries, "the table changed without a game")
+        log("high scores: kept at the game over, lit in its session, still there in the next")
+
+
 def case_game_over(args, assets):
     with Session(args, "game_over") as s:
         game, menu_shot, _ = start_play(s, assets)
         zero = menu_score_pixels(menu_shot, assets)
         check(zero, "no score text at (283,212) on the first menu")
         zero_box = bbox(zero)
-        started = time.monotonic()
-        sy = SHIP_START[1]
-        ship_x = SHIP_START[0]
-        held = None
-        patterns_seen = []
-        shots = 0
-        deadline = started + 120
-        final = None
-
-        def hold(key):
-            nonlocal held
-            if key == held:
-                return
-            if held is not None:
-                s.keys.up(held)
-            if key is not None:
-                s.keys.down(key)
-            held = key
-
-        while True:
-            check(time.monotonic() < deadline, "no game over within 120 s of steering into "
-                                               f"enemies; lives seen: {patterns_seen}")
-            shot = s.grab(game)
-            shots += 1
-            if menu_selection(shot, assets) is not None:
-                final = shot
-                break
-            pattern = lives_pattern(shot)
-            lives = [k for k, p in LIVES_PATTERNS.items() if p == pattern]
-            if not lives:
-                s.save(shot, "failed_lives")
-            check(lives, f"the lives boxes show {pattern}, which no number of lives draws")
-            if not patterns_seen or patterns_seen[-1] != lives[0]:
-                check(not patterns_seen or lives[0] < patterns_seen[-1],
-                      f"lives went up: {patterns_seen} then {lives[0]}")
-                patterns_seen.append(lives[0])
-                s.save(shot, f"game_over_lives{lives[0]}")
-                log(f"lives {lives[0]} at {time.monotonic() - started:.1f} s")
-            found = locate_ship(shot, assets, sy, need=0.6)
-            if found is not None:
-                ship_x = found
-            # Chase the enemy that will come down to the ship's row soonest and
-            # can still be met: an enemy counts when it lies wholly in the ship.
-            target = None
-            best = None
-            for e in spot_enemies(shot, sy):
-                top = e.bottom - (ENEMY_SIZE - 1)
-                want = min(max(int(e.centre) - assets.ship.w // 2, SHIP_X_RANGE[0]),
-                           SHIP_X_RANGE[1])
-                time_left = sy - top
-                if time_left < abs(want - ship_x) - 10 or e.left > SHIP_X_RANGE[1] + 31:
-                    continue
-                if best is None or time_left < best:
-                    best, target = time_left, want
-            if target is None or abs(target - ship_x) <= 6:
-                hold(None)
-            else:
-                hold("Left" if target < ship_x else "Right")
-        hold(None)
-        took = time.monotonic() - started
+        final, patterns_seen, _ = play_to_game_over(s, game, assets)
         s.save(final, "game_over_menu")
-        log(f"game over after {took:.1f} s and {shots} screenshots; lives seen {patterns_seen}")
         check(patterns_seen[:1] == [4], f"the game did not start with four lives: {patterns_seen}")
         check(len(patterns_seen) >= 2, f"no lives were seen lost before the game ended: "
                                        f"{patterns_seen}")
@@ -943,6 +1049,7 @@ CASES = {
     "menu": case_menu,
     "play": case_play,
     "game_over": case_game_over,
+    "high_scores": case_high_scores,
     "quit": case_quit,
     "sound": case_sound,
     "no_display": case_no_display,
