@@ -815,7 +815,7 @@ def case_game_over(args, assets):
 def case_quit(args, assets):
     with Session(args, "quit") as s:
 
-        def expect_exit(game, what, limit=1.0):
+        def expect_exit(game, what, limit=5.0):
             status = game.wait_exit(limit)
             if status is None:
                 # Late or never: say which, then fail all the same.
