@@ -661,9 +661,9 @@ static bool load_in(int dir_fd, const Place& place, ScoreTable& table, char* rea
             ok = replace_table(dir_fd, place, fresh, true, aside, sizeof aside, reason, reason_size);
             if (ok) {
                 const char* separator = strcmp(place.dir, "/") == 0 ? "" : "/";
-                say(reason, reason_size,
-                    "%d problem%s in %s%s%s: kept it aside as %s, wrote the %d entries it held", problems,
-                    problems == 1 ? "" : "s", place.dir, separator, place.base, aside, fresh.count);
+                say(reason, reason_size, "%d problem%s in %s%s%s: kept it aside as %s, wrote the %d entr%s it held",
+                    problems, problems == 1 ? "" : "s", place.dir, separator, place.base, aside, fresh.count,
+                    fresh.count == 1 ? "y" : "ies");
             }
         }
     }
