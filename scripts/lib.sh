@@ -12,7 +12,7 @@ PACKAGES=(
   googletest libgtest-dev
   lame fonts-liberation zlib1g-dev
   xvfb xdotool imagemagick x11-utils python3
-  desktop-file-utils man-db
+  desktop-file-utils man-db mount
   clang-format
 )
 

@@ -17,7 +17,7 @@ import sys
 import tempfile
 import time
 
-DRIVER, SHIM = sys.argv[1], sys.argv[2]
+DRIVER, SHIM = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
 HEADER = "quorvane-scores 1"
 IS_ROOT = os.geteuid() == 0
 NOBODY = 65534

@@ -1,6 +1,7 @@
 // The high-score storage: ranking and merging, names, the text format and its
 // parser (with a mutation fuzz loop), the path rules, and the files on disk.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,7 +88,9 @@ const std::string header = std::string(score_header) + "\n";
 // either end and at most 16 characters, ranked, and left alone by clean_name.
 ::testing::AssertionResult valid_ranked(const ScoreTable& t)
 {
-    if (t.count < 0 || t.count > score_table_size) return ::testing::AssertionFailure() << "count " << t.count;
+    if (t.count < 0 || t.count > score_table_size) {
+        return ::testing::AssertionFailure() << "count " << t.count;
+    }
     for (int i = 0; i < t.count; ++i) {
         const ScoreEntry& e = t.entries[i];
         const size_t length = strnlen(e.name.data(), e.name.size());
@@ -109,7 +112,7 @@ const std::string header = std::string(score_header) + "\n";
         if (i > 0) {
             const ScoreEntry& p = t.entries[i - 1];
             if (p.score < e.score || (p.score == e.score && p.time > e.time)) {
-                return ::testing::AssertionFailure() << "entries " << i - 1 << " and " << i << " out of order";
+                return ::testing::AssertionFailure() << "entries " << i - 1 << " and " << i << " disordered";
             }
         }
     }
@@ -147,7 +150,8 @@ private:
 
 TEST(ScoreRank, HigherScoreFirstAndTheEarlierAheadOnTies)
 {
-    const ScoreTable t = table_of({entry(500, 100, "a"), entry(300, 50, "b"), entry(300, 80, "c"), entry(100, 10, "d")});
+    const ScoreTable t =
+        table_of({entry(500, 100, "a"), entry(300, 50, "b"), entry(300, 80, "c"), entry(100, 10, "d")});
     EXPECT_EQ(score_rank(t, 600, 999), 0);
     EXPECT_EQ(score_rank(t, 500, 99), 0);   // same score, earlier: ahead
     EXPECT_EQ(score_rank(t, 500, 100), 1);  // same score and time: the one already there stays ahead
@@ -192,10 +196,11 @@ TEST(ScoreMerge, TwoCopiesOfTheGameKeepTheBestTenEachOnce)
 {
     // Both started from the same file, then each saved games of its own.
     const ScoreEntry ann = entry(1000, 1, "ann"), bo = entry(500, 2, "bo");
-    const ScoreTable first = table_of({ann, entry(700, 10, "cy"), bo, entry(300, 11, "dee"), entry(300, 12, "eli")});
+    const ScoreTable first =
+        table_of({ann, entry(700, 10, "cy"), bo, entry(300, 11, "dee"), entry(300, 12, "eli")});
     const ScoreTable second =
-        table_of({ann, entry(900, 20, "fay"), entry(700, 5, "gus"), entry(700, 10, "hal"), bo, entry(400, 21, "ivy"),
-                  entry(300, 11, "jo"), entry(200, 22, "kim"), entry(100, 23, "lee")});
+        table_of({ann, entry(900, 20, "fay"), entry(700, 5, "gus"), entry(700, 10, "hal"), bo,
+                  entry(400, 21, "ivy"), entry(300, 11, "jo"), entry(200, 22, "kim"), entry(100, 23, "lee")});
     ScoreTable merged = first;
     merge_scores(merged, second);
     EXPECT_EQ(rows(merged), (std::vector<std::string>{"1000/1/ann", "900/20/fay", "700/5/gus", "700/10/cy",
@@ -216,8 +221,8 @@ TEST(ScoreMerge, TwoCopiesOfTheGameKeepTheBestTenEachOnce)
 
 TEST(ScoreMerge, AnUnrankedTableOrABadCountComesOutRanked)
 {
-    ScoreTable unranked = table_of({entry(1, 5, "a"), entry(0, 5, "zero"), entry(30, 5, "b"), entry(-4, 5, "neg"),
-                                    entry(30, 1, "c")});
+    ScoreTable unranked = table_of(
+        {entry(1, 5, "a"), entry(0, 5, "zero"), entry(30, 5, "b"), entry(-4, 5, "neg"), entry(30, 1, "c")});
     merge_scores(unranked, ScoreTable{});
     EXPECT_EQ(rows(unranked), (std::vector<std::string>{"30/1/c", "30/5/b", "1/5/a"}));
     ScoreTable bad = table_of({entry(10, 1, "x")});
@@ -272,7 +277,9 @@ TEST(ScoreNames, SixteenCharactersNotBytes)
 
 TEST(ScoreNames, NothingLeftGivesPlayerAndSmallBuffersCutWholeCharacters)
 {
-    for (const char* raw : {"", "   ", "\t\r\n", "\xff\xff", "\xC2\xA0"}) EXPECT_EQ(cleaned(raw), "player") << raw;
+    for (const char* raw : {"", "   ", "\t\r\n", "\xff\xff", "\xC2\xA0"}) {
+        EXPECT_EQ(cleaned(raw), "player") << raw;
+    }
     EXPECT_EQ(cleaned(nullptr), "player");
     EXPECT_EQ(cleaned("\xC3\xA9\xC3\xA9", 4), "\xC3\xA9");
     EXPECT_EQ(cleaned("ab", 1), "");
@@ -281,6 +288,7 @@ TEST(ScoreNames, NothingLeftGivesPlayerAndSmallBuffersCutWholeCharacters)
 
 TEST(ScoreNames, PlayerNameComesFromThePasswordDatabaseBeforeUser)
 {
+    if (getpwuid(getuid()) == nullptr) GTEST_SKIP() << "this user has no entry in the password database";
     EnvGuard env({"USER"});
     EnvGuard::set("USER", "someone else");
     char name[score_name_max * 4 + 1];
@@ -295,7 +303,8 @@ TEST(ScoreNames, PlayerNameComesFromThePasswordDatabaseBeforeUser)
 TEST(ScoreText, FormatWritesAHeaderAndTabSeparatedLines)
 {
     const ScoreTable t =
-        table_of({entry(1200, 1765259580, "Ann Lee"), entry(0, 5, "no score"), entry(40, 0, "bo"), entry(30, 1, "tab\there")});
+        table_of({entry(1200, 1765259580, "Ann Lee"), entry(0, 5, "no score"), entry(40, 0, "bo"),
+                  entry(30, 1, "tab\there")});
     EXPECT_EQ(text_of(t), "quorvane-scores 1\n1200\t1765259580\tAnn Lee\n40\t0\tbo\n");
     EXPECT_EQ(text_of(ScoreTable{}), "quorvane-scores 1\n");
     char small[20];
@@ -307,10 +316,16 @@ TEST(ScoreText, AFullTableOfAwkwardNamesReadsBackTheSame)
 {
     std::string rockets;
     for (int i = 0; i < 16; ++i) rockets += "\xF0\x9F\x9A\x80";
-    const ScoreTable t = table_of({entry(INT32_MAX, score_time_max, rockets.c_str()), entry(5000, 0, "Ann  Lee"),
-                                   entry(5000, 0, "Zo\xC3\xAB"), entry(400, 1765259580, "a"), entry(300, 2, "x y z"),
-                                   entry(300, 3, "\xE6\x97\xA5\xE6\x9C\xAC"), entry(200, 4, "0123456789abcdef"),
-                                   entry(100, 5, "-5"), entry(1, 6, "#!"), entry(1, 6, "dup")});
+    const ScoreTable t = table_of({entry(INT32_MAX, score_time_max, rockets.c_str()),
+                                   entry(5000, 0, "Ann  Lee"),
+                                   entry(5000, 0, "Zo\xC3\xAB"),
+                                   entry(400, 1765259580, "a"),
+                                   entry(300, 2, "x y z"),
+                                   entry(300, 3, "\xE6\x97\xA5\xE6\x9C\xAC"),
+                                   entry(200, 4, "0123456789abcdef"),
+                                   entry(100, 5, "-5"),
+                                   entry(1, 6, "#!"),
+                                   entry(1, 6, "dup")});
     const std::string text = text_of(t);
     ASSERT_FALSE(text.empty());
     ASSERT_LE(text.size() + 1, score_text_max);
@@ -395,7 +410,10 @@ TEST(ScoreText, ReadingStopsAfterTenEntriesAndSixtyFourKiB)
 TEST(ScoreText, EveryPrefixOfAFileReadsOnlyItsWholeLines)
 {
     std::string text = header;
-    for (int i = 1; i <= 10; ++i) text += std::to_string(i * 1000 + i) + "\t17000" + std::to_string(i) + "\tn\xC3\xA9 " + std::to_string(i) + "\n";
+    for (int i = 1; i <= 10; ++i) {
+        const std::string n = std::to_string(i);
+        text += std::to_string(i * 1000 + i) + "\t17000" + n + "\tn\xC3\xA9 " + n + "\n";
+    }
     int whole_lines = -1;  // the header is not an entry
     for (size_t n = 0; n <= text.size(); ++n) {
         ScoreTable t;
@@ -415,7 +433,7 @@ TEST(ScoreText, EveryPrefixOfAFileReadsOnlyItsWholeLines)
 // valid name that cleans to itself.
 TEST(ScoreFuzz, MutatedFilesGiveValidTablesThatReadBackClean)
 {
-    constexpr int inputs = 150000;
+    constexpr int inputs = 100000;
     std::mt19937_64 rng(20261209);
     auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
     const std::vector<std::string> names = {"ann", "Bo Lee", "Zo\xC3\xAB", "\xE6\x97\xA5\xE6\x9C\xAC", "x",
@@ -478,9 +496,10 @@ TEST(ScoreFuzz, MutatedFilesGiveValidTablesThatReadBackClean)
         ASSERT_TRUE(valid_ranked(table_of({entry(1, 1, once.c_str())}))) << "input " << n;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    printf("[ fuzz     ] %d inputs (%zu with entries, largest %zu bytes) in %.2f s\n", inputs, with_entries, most,
-           seconds);
-    EXPECT_GT(with_entries, static_cast<size_t>(inputs / 10));  // the mutations leave much of the format intact
+    printf("[ fuzz     ] %d inputs (%zu with entries, largest %zu bytes) in %.2f s\n", inputs, with_entries,
+           most, seconds);
+    // The mutations leave much of the format intact: most inputs still reach the entries.
+    EXPECT_GT(with_entries, static_cast<size_t>(inputs / 10));
 }
 
 // ---- The path ----------------------------------------------------------
@@ -510,7 +529,8 @@ TEST(ScorePath, FollowsTheXdgBaseDirectoryRules)
         EnvGuard::set("XDG_DATA_HOME", c.data);
         EnvGuard::set("HOME", c.home);
         char path[score_path_max] = "junk";
-        EXPECT_EQ(scores_path(path, sizeof path), c.path != nullptr) << (c.data ? c.data : "-") << " " << (c.home ? c.home : "-");
+        EXPECT_EQ(scores_path(path, sizeof path), c.path != nullptr)
+            << (c.data ? c.data : "-") << " " << (c.home ? c.home : "-");
         EXPECT_STREQ(path, c.path != nullptr ? c.path : "");
     }
     EnvGuard::set("XDG_DATA_HOME", "/data/x");
@@ -572,7 +592,10 @@ protected:
         folder = fs::path(path).parent_path();
     }
 
-    bool save(const ScoreEntry& e, ScoreTable& t, int& index) { return save_score(path, e, t, index, reason, sizeof reason); }
+    bool save(const ScoreEntry& e, ScoreTable& t, int& index)
+    {
+        return save_score(path, e, t, index, reason, sizeof reason);
+    }
     bool load(ScoreTable& t) { return load_scores(path, t, reason, sizeof reason); }
 
     EnvGuard env{"XDG_DATA_HOME", "HOME"};
@@ -624,8 +647,8 @@ TEST_F(ScoreFiles, ASaveKeepsWhatOtherCopiesWroteAndWhatItCouldNot)
     ASSERT_TRUE(save(entry(100, 40, "four"), third, index)) << reason;
     EXPECT_EQ(index, 4);
     ASSERT_TRUE(load(on_disk));
-    EXPECT_EQ(rows(on_disk), (std::vector<std::string>{"500/20/two", "450/25/unsaved", "400/30/three", "300/10/one",
-                                                       "100/40/four"}));
+    EXPECT_EQ(rows(on_disk), (std::vector<std::string>{"500/20/two", "450/25/unsaved", "400/30/three",
+                                                       "300/10/one", "100/40/four"}));
 }
 
 TEST_F(ScoreFiles, AnEntryThatDoesNotRankLeavesTheFileAlone)
@@ -680,8 +703,8 @@ TEST_F(ScoreFiles, ADamagedFileIsKeptAsideByteForByteAndRepaired)
     ScoreTable t;
     ASSERT_TRUE(load(t)) << reason;
     EXPECT_EQ(rows(t), (std::vector<std::string>{"900/1/ann", "500/2/bo"}));
-    EXPECT_TRUE(std::regex_search(reason, std::regex("^3 problems in .*/scores: kept it aside as "
-                                                     "scores\\.damaged-[0-9]{8}-[0-9]{6}, wrote the 2 entries")))
+    EXPECT_TRUE(std::regex_search(reason, std::regex("^3 problems in .*/scores: kept it aside as scores"
+                                                     "\\.damaged-[0-9]{8}-[0-9]{6}, wrote the 2 entries")))
         << reason;
     std::vector<std::string> names = names_in(folder);
     ASSERT_EQ(names.size(), 3u);

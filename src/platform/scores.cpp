@@ -164,7 +164,8 @@ bool scores_path(char* path, size_t size)
     } else {
         // A relative HOME would put the table wherever the game was started.
         const char* home = getenv("HOME");
-        if (home != nullptr && home[0] == '/') done = join_path(path, size, home, "/.local/share/quorvane/scores");
+        if (home != nullptr && home[0] == '/')
+            done = join_path(path, size, home, "/.local/share/quorvane/scores");
     }
     if (!done) path[0] = '\0';
     return done;
@@ -219,7 +220,8 @@ int insert_score(ScoreTable& table, const ScoreEntry& entry)
     const int rank = score_rank(table, entry.score, entry.time);
     if (rank < 0) return -1;
     const int count = table_count(table);
-    for (int i = std::min(count, score_table_size - 1); i > rank; --i) table.entries[i] = table.entries[i - 1];
+    for (int i = std::min(count, score_table_size - 1); i > rank; --i)
+        table.entries[i] = table.entries[i - 1];
     table.entries[rank] = entry;
     table.count = std::min(count + 1, score_table_size);
     return rank;
@@ -265,7 +267,8 @@ size_t format_scores(const ScoreTable& table, char* text, size_t size)
 {
     if (size == 0) return 0;
     size_t used = 0;
-    bool fits = append(text, size, used, score_header, sizeof score_header - 1) && append(text, size, used, "\n", 1);
+    bool fits =
+        append(text, size, used, score_header, sizeof score_header - 1) && append(text, size, used, "\n", 1);
     for (int i = 0; fits && i < table_count(table); ++i) {
         const ScoreEntry& e = table.entries[i];
         if (!valid_entry(e)) continue;
@@ -327,13 +330,15 @@ int parse_scores(const char* text, size_t size, ScoreTable& table)
         const char* line_end = static_cast<const char*>(memchr(line, '\n', size - at));
         size_t length = line_end != nullptr ? static_cast<size_t>(line_end - line) : size - at;
         at += length + (line_end != nullptr ? 1 : 0);
-        if (line_end != nullptr && length > 0 && line[length - 1] == '\r') --length;  // CRLF, as from an editor
+        if (line_end != nullptr && length > 0 && line[length - 1] == '\r')
+            --length;  // CRLF, as from an editor
         // A line without its end may have been cut short: "5000" read as "50".
         const bool whole = line_end != nullptr;
         ScoreEntry entry;
         if (!header_seen) {
             header_seen = true;
-            if (whole && length == sizeof score_header - 1 && memcmp(line, score_header, length) == 0) continue;
+            if (whole && length == sizeof score_header - 1 && memcmp(line, score_header, length) == 0)
+                continue;
             ++problems;  // a wrong header, or none: the first line may still be an entry
             if (whole && parse_line(line, length, entry)) insert_score(table, entry);
             continue;
@@ -656,8 +661,9 @@ static bool load_in(int dir_fd, const Place& place, ScoreTable& table, char* rea
             ok = replace_table(dir_fd, place, fresh, true, aside, sizeof aside, reason, reason_size);
             if (ok) {
                 const char* separator = strcmp(place.dir, "/") == 0 ? "" : "/";
-                say(reason, reason_size, "%d problem%s in %s%s%s: kept it aside as %s, wrote the %d entries it held",
-                    problems, problems == 1 ? "" : "s", place.dir, separator, place.base, aside, fresh.count);
+                say(reason, reason_size, "%d problem%s in %s%s%s: kept it aside as %s, wrote the %d entr%s it held",
+                    problems, problems == 1 ? "" : "s", place.dir, separator, place.base, aside, fresh.count,
+                    fresh.count == 1 ? "y" : "ies");
             }
         }
     }
@@ -667,8 +673,9 @@ static bool load_in(int dir_fd, const Place& place, ScoreTable& table, char* rea
 
 static bool no_place(char* reason, size_t reason_size)
 {
-    return say(reason, reason_size,
-               "no place for the high-score table: neither XDG_DATA_HOME nor HOME names an absolute directory");
+    return say(
+        reason, reason_size,
+        "no place for the high-score table: neither XDG_DATA_HOME nor HOME names an absolute directory");
 }
 
 bool load_scores(const char* path, ScoreTable& table, char* reason, size_t reason_size)
@@ -691,8 +698,8 @@ bool load_scores(const char* path, ScoreTable& table, char* reason, size_t reaso
 // Saving, once the folder is open and locked: the file as it is now (other
 // copies of the game may have written to it), the caller's table (entries a
 // failed save could not write) and the new entry.
-static bool save_locked(int dir_fd, const Place& place, const ScoreEntry& entry, ScoreTable& table, int& index,
-                        char* reason, size_t reason_size)
+static bool save_locked(int dir_fd, const Place& place, const ScoreEntry& entry, ScoreTable& table,
+                        int& index, char* reason, size_t reason_size)
 {
     ScoreTable on_disk;
     int problems = 0;
@@ -734,7 +741,8 @@ bool save_score(const char* path, const ScoreEntry& entry, ScoreTable& table, in
     clean.time = std::clamp<int64_t>(entry.time, 0, score_time_max);
     if (!make_dirs(place.dir, reason, reason_size)) return false;
     const int dir_fd = open(place.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd < 0) return say(reason, reason_size, "opening the directory %s: %s", place.dir, strerror(errno));
+    if (dir_fd < 0)
+        return say(reason, reason_size, "opening the directory %s: %s", place.dir, strerror(errno));
     bool ok = false;
     const int lock_fd = take_lock(dir_fd, place, reason, reason_size);
     if (lock_fd >= 0) {

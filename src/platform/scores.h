@@ -55,7 +55,8 @@ size_t format_scores(const ScoreTable& table, char* text, size_t size);
 
 // Reads a file's text (at most score_file_max bytes of it, at most ten entries)
 // into a ranked table of valid entries; the number of problems found, 0 for a
-// clean file.
+// clean file. CRLF line ends are taken as LF; a last line without its line end
+// is not read (it may have been cut short) and counts as a problem.
 int parse_scores(const char* text, size_t size, ScoreTable& table);
 
 // At start-up: the table at `path`; no file gives an empty table. A damaged file
