@@ -132,12 +132,18 @@ public:
     ~EnvGuard()
     {
         for (const auto& [n, v] : saved) {
-            if (v) setenv(n.c_str(), v->c_str(), 1); else unsetenv(n.c_str());
+            if (v)
+                setenv(n.c_str(), v->c_str(), 1);
+            else
+                unsetenv(n.c_str());
         }
     }
     static void set(const char* name, const char* value)
     {
-        if (value != nullptr) setenv(name, value, 1); else unsetenv(name);
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
     }
 
 private:
@@ -203,9 +209,9 @@ TEST(ScoreMerge, TwoCopiesOfTheGameKeepTheBestTenEachOnce)
                   entry(400, 21, "ivy"), entry(300, 11, "jo"), entry(200, 22, "kim"), entry(100, 23, "lee")});
     ScoreTable merged = first;
     merge_scores(merged, second);
-    EXPECT_EQ(rows(merged), (std::vector<std::string>{"1000/1/ann", "900/20/fay", "700/5/gus", "700/10/cy",
-                                                      "700/10/hal", "500/2/bo", "400/21/ivy", "300/11/dee",
-                                                      "300/11/jo", "300/12/eli"}));
+    EXPECT_EQ(rows(merged),
+              (std::vector<std::string>{"1000/1/ann", "900/20/fay", "700/5/gus", "700/10/cy", "700/10/hal",
+                                        "500/2/bo", "400/21/ivy", "300/11/dee", "300/11/jo", "300/12/eli"}));
     // The other way round, the entries of equal score and time swap places.
     ScoreTable reverse = second;
     merge_scores(reverse, first);
@@ -242,7 +248,9 @@ TEST(ScoreNames, SpacesInsideStayAndTheEndsAreTrimmed)
 {
     EXPECT_EQ(cleaned("Ann Lee"), "Ann Lee");
     EXPECT_EQ(cleaned("  Ann  Lee   "), "Ann  Lee");
-    EXPECT_EQ(cleaned("\xC2\xA0\xE3\x80\x80" "Ann\xE2\x80\x83"), "Ann");  // no-break, ideographic, em spaces
+    EXPECT_EQ(cleaned("\xC2\xA0\xE3\x80\x80"
+                      "Ann\xE2\x80\x83"),
+              "Ann");  // no-break, ideographic, em spaces
 }
 
 TEST(ScoreNames, TabsLineEndsControlsAndInvalidBytesGo)
@@ -250,13 +258,18 @@ TEST(ScoreNames, TabsLineEndsControlsAndInvalidBytesGo)
     EXPECT_EQ(cleaned("ann\tlee"), "annlee");
     EXPECT_EQ(cleaned("a\nb\r\nc"), "abc");
     EXPECT_EQ(cleaned("\x1b[31mred\x7f"), "[31mred");
-    EXPECT_EQ(cleaned("x\xC2\x85y"), "xy");                     // NEL, a C1 control
-    EXPECT_EQ(cleaned("a\xE2\x80\xA8" "b\xE2\x80\xAE" "c"), "abc");  // line separator, right-to-left override
+    EXPECT_EQ(cleaned("x\xC2\x85y"), "xy");  // NEL, a C1 control
+    EXPECT_EQ(cleaned("a\xE2\x80\xA8"
+                      "b\xE2\x80\xAE"
+                      "c"),
+              "abc");  // line separator, right-to-left override
     EXPECT_EQ(cleaned("\xff\xfeok\xfe"), "ok");
-    EXPECT_EQ(cleaned("\xC0\xAF" "a\xE0\x80\xAF"), "a");          // overlong forms of '/'
-    EXPECT_EQ(cleaned("\xED\xA0\x80z"), "z");                     // a surrogate
-    EXPECT_EQ(cleaned("\xF4\x90\x80\x80q"), "q");                 // past U+10FFFF
-    EXPECT_EQ(cleaned("abc\xE2\x82"), "abc");                     // cut short
+    EXPECT_EQ(cleaned("\xC0\xAF"
+                      "a\xE0\x80\xAF"),
+              "a");                                // overlong forms of '/'
+    EXPECT_EQ(cleaned("\xED\xA0\x80z"), "z");      // a surrogate
+    EXPECT_EQ(cleaned("\xF4\x90\x80\x80q"), "q");  // past U+10FFFF
+    EXPECT_EQ(cleaned("abc\xE2\x82"), "abc");      // cut short
     EXPECT_EQ(cleaned("Zo\xC3\xAB \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x9A\x80"),
               "Zo\xC3\xAB \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x9A\x80");
 }
@@ -271,7 +284,7 @@ TEST(ScoreNames, SixteenCharactersNotBytes)
     EXPECT_EQ(cleaned(e17.c_str()), e16);
     EXPECT_EQ(cleaned(rockets20.c_str()), rockets20.substr(0, 64));
     EXPECT_EQ(cleaned("abcdefghijklmnopqrstuvwxyz"), "abcdefghijklmnop");
-    EXPECT_EQ(cleaned("abcdefghijklmno pqr"), "abcdefghijklmno");  // the 16th is a space: trimmed
+    EXPECT_EQ(cleaned("abcdefghijklmno pqr"), "abcdefghijklmno");    // the 16th is a space: trimmed
     EXPECT_EQ(cleaned("   abcdefghijklmnopq"), "abcdefghijklmnop");  // leading spaces do not count
 }
 
@@ -302,9 +315,8 @@ TEST(ScoreNames, PlayerNameComesFromThePasswordDatabaseBeforeUser)
 
 TEST(ScoreText, FormatWritesAHeaderAndTabSeparatedLines)
 {
-    const ScoreTable t =
-        table_of({entry(1200, 1765259580, "Ann Lee"), entry(0, 5, "no score"), entry(40, 0, "bo"),
-                  entry(30, 1, "tab\there")});
+    const ScoreTable t = table_of({entry(1200, 1765259580, "Ann Lee"), entry(0, 5, "no score"),
+                                   entry(40, 0, "bo"), entry(30, 1, "tab\there")});
     EXPECT_EQ(text_of(t), "quorvane-scores 1\n1200\t1765259580\tAnn Lee\n40\t0\tbo\n");
     EXPECT_EQ(text_of(ScoreTable{}), "quorvane-scores 1\n");
     char small[20];
@@ -316,16 +328,11 @@ TEST(ScoreText, AFullTableOfAwkwardNamesReadsBackTheSame)
 {
     std::string rockets;
     for (int i = 0; i < 16; ++i) rockets += "\xF0\x9F\x9A\x80";
-    const ScoreTable t = table_of({entry(INT32_MAX, score_time_max, rockets.c_str()),
-                                   entry(5000, 0, "Ann  Lee"),
-                                   entry(5000, 0, "Zo\xC3\xAB"),
-                                   entry(400, 1765259580, "a"),
-                                   entry(300, 2, "x y z"),
-                                   entry(300, 3, "\xE6\x97\xA5\xE6\x9C\xAC"),
-                                   entry(200, 4, "0123456789abcdef"),
-                                   entry(100, 5, "-5"),
-                                   entry(1, 6, "#!"),
-                                   entry(1, 6, "dup")});
+    const ScoreTable t =
+        table_of({entry(INT32_MAX, score_time_max, rockets.c_str()), entry(5000, 0, "Ann  Lee"),
+                  entry(5000, 0, "Zo\xC3\xAB"), entry(400, 1765259580, "a"), entry(300, 2, "x y z"),
+                  entry(300, 3, "\xE6\x97\xA5\xE6\x9C\xAC"), entry(200, 4, "0123456789abcdef"),
+                  entry(100, 5, "-5"), entry(1, 6, "#!"), entry(1, 6, "dup")});
     const std::string text = text_of(t);
     ASSERT_FALSE(text.empty());
     ASSERT_LE(text.size() + 1, score_text_max);
@@ -436,8 +443,14 @@ TEST(ScoreFuzz, MutatedFilesGiveValidTablesThatReadBackClean)
     constexpr int inputs = 100000;
     std::mt19937_64 rng(20261209);
     auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
-    const std::vector<std::string> names = {"ann", "Bo Lee", "Zo\xC3\xAB", "\xE6\x97\xA5\xE6\x9C\xAC", "x",
-                                            "0123456789abcdef", "\xF0\x9F\x9A\x80\xF0\x9F\x9A\x80", "a  b"};
+    const std::vector<std::string> names = {"ann",
+                                            "Bo Lee",
+                                            "Zo\xC3\xAB",
+                                            "\xE6\x97\xA5\xE6\x9C\xAC",
+                                            "x",
+                                            "0123456789abcdef",
+                                            "\xF0\x9F\x9A\x80\xF0\x9F\x9A\x80",
+                                            "a  b"};
     std::vector<std::string> corpus;
     for (int i = 0; i < 40; ++i) {
         ScoreTable t{};
@@ -458,25 +471,25 @@ TEST(ScoreFuzz, MutatedFilesGiveValidTablesThatReadBackClean)
         for (int m = 0; m < mutations; ++m) {
             const size_t at = s.empty() ? 0 : pick(s.size() + 1);
             switch (pick(7)) {
-                case 0:
-                    if (!s.empty()) s[pick(s.size())] ^= static_cast<char>(1 << pick(8));
-                    break;
-                case 1: s.insert(at, 1, alphabet[pick(alphabet.size())]); break;
-                case 2: s.insert(at, 1, static_cast<char>(pick(256))); break;
-                case 3: s.erase(at, pick(8)); break;
-                case 4: s.resize(pick(s.size() + 1)); break;
-                case 5: {
-                    const std::string& other = corpus[pick(corpus.size())];
-                    s = s.substr(0, at) + other.substr(pick(other.size() + 1));
-                    break;
-                }
-                case 6: {
-                    const size_t start = s.rfind('\n', at == 0 ? 0 : at - 1);
-                    const size_t from = start == std::string::npos ? 0 : start + 1;
-                    const size_t end = s.find('\n', from);
-                    if (end != std::string::npos) s.insert(from, s.substr(from, end - from + 1));
-                    break;
-                }
+            case 0:
+                if (!s.empty()) s[pick(s.size())] ^= static_cast<char>(1 << pick(8));
+                break;
+            case 1: s.insert(at, 1, alphabet[pick(alphabet.size())]); break;
+            case 2: s.insert(at, 1, static_cast<char>(pick(256))); break;
+            case 3: s.erase(at, pick(8)); break;
+            case 4: s.resize(pick(s.size() + 1)); break;
+            case 5: {
+                const std::string& other = corpus[pick(corpus.size())];
+                s = s.substr(0, at) + other.substr(pick(other.size() + 1));
+                break;
+            }
+            case 6: {
+                const size_t start = s.rfind('\n', at == 0 ? 0 : at - 1);
+                const size_t from = start == std::string::npos ? 0 : start + 1;
+                const size_t end = s.find('\n', from);
+                if (end != std::string::npos) s.insert(from, s.substr(from, end - from + 1));
+                break;
+            }
             }
         }
         if (n % 1000 == 0) s += std::string(score_file_max, 'z');  // now and then, past the size limit

@@ -267,8 +267,8 @@ size_t format_scores(const ScoreTable& table, char* text, size_t size)
 {
     if (size == 0) return 0;
     size_t used = 0;
-    bool fits =
-        append(text, size, used, score_header, sizeof score_header - 1) && append(text, size, used, "\n", 1);
+    bool fits = append(text, size, used, score_header, sizeof score_header - 1) &&
+                append(text, size, used, "\n", 1);
     for (int i = 0; fits && i < table_count(table); ++i) {
         const ScoreEntry& e = table.entries[i];
         if (!valid_entry(e)) continue;
@@ -469,8 +469,8 @@ static int take_lock(int dir_fd, const Place& place, char* reason, size_t reason
         }
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        const int64_t waited_ms =
-            static_cast<int64_t>(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        const int64_t waited_ms = static_cast<int64_t>(now.tv_sec - start.tv_sec) * 1000 +
+                                  (now.tv_nsec - start.tv_nsec) / 1000000;
         if (waited_ms >= score_lock_wait_ms) {
             close(fd);
             const char* separator = strcmp(place.dir, "/") == 0 ? "" : "/";
@@ -661,8 +661,9 @@ static bool load_in(int dir_fd, const Place& place, ScoreTable& table, char* rea
             ok = replace_table(dir_fd, place, fresh, true, aside, sizeof aside, reason, reason_size);
             if (ok) {
                 const char* separator = strcmp(place.dir, "/") == 0 ? "" : "/";
-                say(reason, reason_size, "%d problem%s in %s%s%s: kept it aside as %s, wrote the %d entr%s it held",
-                    problems, problems == 1 ? "" : "s", place.dir, separator, place.base, aside, fresh.count,
+                say(reason, reason_size,
+                    "%d problem%s in %s%s%s: kept it aside as %s, wrote the %d entr%s it held", problems,
+                    problems == 1 ? "" : "s", place.dir, separator, place.base, aside, fresh.count,
                     fresh.count == 1 ? "y" : "ies");
             }
         }

@@ -19,6 +19,17 @@ static void stop_saving(const char* reason)
     }
 }
 
+// A damaged file is kept aside and repaired as it is read: the player hears of it.
+static void load_into(ScoreTable& table)
+{
+    char reason[256] = "";
+    if (!load_scores(game.scores_path.data(), table, reason, sizeof reason)) {
+        stop_saving(reason);
+    } else if (reason[0] != '\0') {
+        fprintf(stderr, "Warning: high scores: %s\n", reason);
+    }
+}
+
 void load_score_table()
 {
     player_name(game.player_name.data(), game.player_name.size());
@@ -29,8 +40,7 @@ void load_score_table()
         stop_saving("neither XDG_DATA_HOME nor HOME names a folder to keep them in");
         return;
     }
-    char reason[256] = "";
-    if (!load_scores(game.scores_path.data(), game.high_scores, reason, sizeof reason)) stop_saving(reason);
+    load_into(game.high_scores);
 }
 
 // Another copy of the game may have added entries since: the file is the table.
@@ -38,12 +48,8 @@ void reload_score_table()
 {
     if (game.scores_saved == 0) return;
     ScoreTable read{};
-    char reason[256] = "";
-    if (load_scores(game.scores_path.data(), read, reason, sizeof reason)) {
-        game.high_scores = read;
-    } else {
-        stop_saving(reason);
-    }
+    load_into(read);
+    if (game.scores_saved != 0) game.high_scores = read;
 }
 
 // Called once a game has ended, after its last frame's hits have scored.
