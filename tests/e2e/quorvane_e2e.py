@@ -2,9 +2,11 @@
 """End-to-end tests of Quorvane: the real executable in its own Xvfb server,
 driven with xdotool and watched through screenshots and its audio output.
 
-    quorvane_e2e.py --game PATH --workdir BUILD_DIR --out OUT_DIR CASE
+    quorvane_e2e.py --game PATH --workdir BUILD_DIR --out OUT_DIR [--wm openbox] CASE
 
 CASE is one of: menu, play, game_over, quit, sound, no_display, x_server_lost.
+With --wm openbox a window manager runs on the X server, as on a desktop; the
+game's window must then also have the keyboard focus without any click.
 The game runs with BUILD_DIR as its working directory (it reads data/ from
 there); the screenshots (PNG), the game's standard output and error, the X
 server's log and the recorded audio go to OUT_DIR/CASE/.  Exit status 0 when
@@ -20,10 +22,11 @@ import sys
 import time
 import traceback
 
-from harness import (RATE, BYTES_PER_FRAME, Failure, Game, Keyboard, Screen, Xvfb, check,
+from harness import (RATE, BYTES_PER_FRAME, Failure, Game, Keyboard, Openbox, Screen, Xvfb, check,
+                     expect_runtime,
                      find_window, first_nonzero, first_sound, game_environment,
                      install_signal_handlers, load_bmp, log, mismatches, mp3_duration, rgb565,
-                     rms, shows, wait_until, window_geometry)
+                     input_focus, rms, shows, wait_until, window_geometry)
 
 MAGENTA = (255, 0, 255)
 TEXT = rgb565(55, 55, 255)          # the score's colour
@@ -96,6 +99,9 @@ class Session(contextlib.ExitStack):
     def __enter__(self):
         super().__enter__()
         self.x = self.enter_context(Xvfb(os.path.join(self.out, "xvfb.log")))
+        self.wm = None
+        if getattr(self.args, "wm", None) == "openbox":
+            self.wm = self.enter_context(Openbox(self.x.env(), os.path.join(self.out, "wm.log")))
         self.keys = Keyboard(self.x.env())
         self.screen = Screen(self.x.env(), self.out)
         return self
@@ -111,9 +117,15 @@ class Session(contextlib.ExitStack):
         self.enter_context(game)
         window = find_window(self.x.env(), "Quorvane", timeout=15)
         game.window_seen = time.monotonic()
+        game.runtime = expect_runtime(game)
         geometry = window_geometry(self.x.env(), window)
         check(geometry == (0, 0, 640, 480),
               f"the game's window is at {geometry[:2]}, {geometry[2]}x{geometry[3]}")
+        if self.wm is not None:
+            # The keys below reach the window with the focus: it must be the
+            # game's at once, without a click (none is ever sent).
+            wait_until(lambda: input_focus(self.x.env()) == window, 10.0,
+                       what="the game's window to have the keyboard focus")
         return game
 
     def grab(self, game=None):
@@ -688,6 +700,15 @@ def case_game_over(args, assets):
         check(menu_selection(final, assets) == 0, "new game is not lit after the game")
         log("game over: back to the menu with the game's score")
 
+        # And out through the exit item, by keyboard.
+        s.keys.tap("Down")
+        s.keys.tap("Down")
+        wait_selection(s, game, assets, 2)
+        s.keys.tap("space")
+        status = game.wait_exit(10.0)
+        check(status == 0, f"Space on exit after a game: status {status}")
+        log("exit after the game: status 0")
+
 
 def case_quit(args, assets):
     with Session(args, "quit") as s:
@@ -776,7 +797,10 @@ def case_sound(args, assets):
         # 1. At the disk driver's own pace (about real time): music within a
         # second, and a new game starts the track again.
         raw_path = os.path.join(s.out, "audio_new_game.raw")
-        game = s.start_game(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=raw_path)
+        # One 1024-frame buffer every 23 ms is real time: the compat runtime's
+        # disk driver waits that long by itself, the classic one 150 ms.
+        game = s.start_game(SDL_AUDIODRIVER="disk", SDL_DISKAUDIOFILE=raw_path,
+                            SDL_DISKAUDIODELAY="23")
         launched = game.started
 
         def audible():
@@ -938,6 +962,7 @@ def main():
     parser.add_argument("--game", required=True, help="the quorvane executable")
     parser.add_argument("--workdir", required=True, help="the build directory (holds data/)")
     parser.add_argument("--out", required=True, help="where screenshots and logs go")
+    parser.add_argument("--wm", choices=["openbox"], help="a window manager to run on the X server")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args()
     for name in ("game", "workdir", "out"):
