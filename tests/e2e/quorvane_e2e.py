@@ -119,8 +119,12 @@ class Session(contextlib.ExitStack):
         game.window_seen = time.monotonic()
         game.runtime = expect_runtime(game)
         geometry = window_geometry(self.x.env(), window)
-        check(geometry == (0, 0, 640, 480),
-              f"the game's window is at {geometry[:2]}, {geometry[2]}x{geometry[3]}")
+        # Under a window manager the classic runtime draws in a borderless
+        # full-screen window of its own and leaves its named window to the
+        # manager, wherever that puts it; the screenshots show what counts.
+        if self.wm is None or game.runtime == "compat":
+            check(geometry == (0, 0, 640, 480),
+                  f"the game's window is at {geometry[:2]}, {geometry[2]}x{geometry[3]}")
         if self.wm is not None:
             # The keys below reach the window with the focus: it must be the
             # game's at once, without a click (none is ever sent).
