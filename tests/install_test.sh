@@ -14,9 +14,9 @@ fail() { echo "FAIL: $*"; exit 1; }
 cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install"
 for f in bin/quorvane libexec/quorvane/quorvane share/quorvane/data/player.bmp share/quorvane/data/arial.ttf \
          share/quorvane/data/tavik-shootemup.mp3 share/applications/io.github.quorvane.Quorvane.desktop \
-         share/metainfo/io.github.quorvane.Quorvane.metainfo.xml share/man/man6/quorvane.6 \
+         share/metainfo/io.github.quorvane.Quorvane.metainfo.xml share/man/man6/quorvane.6.gz \
          share/icons/hicolor/64x64/apps/quorvane.png share/icons/hicolor/128x128/apps/quorvane.png \
-         share/doc/quorvane/LICENSE; do
+         share/doc/quorvane/LICENSE share/doc/quorvane/copyright share/doc/quorvane/changelog.gz; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
 [ "$(ls "$prefix/share/quorvane/data" | wc -l)" -ge 24 ] || fail "data incomplete: $(ls "$prefix/share/quorvane/data")"
@@ -27,9 +27,9 @@ desktop-file-validate "$prefix/share/applications/io.github.quorvane.Quorvane.de
 appstreamcli validate --no-net "$prefix/share/metainfo/io.github.quorvane.Quorvane.metainfo.xml" ||
   fail "metainfo invalid"
 appstreamcli validate-tree --no-net "$prefix" || fail "installed tree's metadata invalid"
-warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man6/quorvane.6" 2>&1 >/dev/null)
+warnings=$(MANWIDTH=80 man --warnings -l "$prefix/share/man/man6/quorvane.6.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "man page warnings: $warnings"
-MANWIDTH=80 man -l "$prefix/share/man/man6/quorvane.6" 2>/dev/null | grep -q 'EXIT STATUS' || fail "man page does not render"
+MANWIDTH=80 man -l "$prefix/share/man/man6/quorvane.6.gz" 2>/dev/null | grep -q 'EXIT STATUS' || fail "man page does not render"
 
 # From an unrelated directory, through a symlink as a packager might add one.
 ln -s "$prefix/bin/quorvane" "$elsewhere/q"
