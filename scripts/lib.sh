@@ -12,7 +12,8 @@ PACKAGES=(
   googletest libgtest-dev
   lame fonts-liberation zlib1g-dev
   xvfb xdotool imagemagick x11-utils python3
-  desktop-file-utils man-db mount
+  desktop-file-utils man-db mount appstream
+  openbox weston xwayland pulseaudio pulseaudio-utils
   clang-format
 )
 

@@ -7,6 +7,8 @@ build=$2
 failures=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The game keeps its player data under XDG_DATA_HOME: never a real home's.
+export XDG_DATA_HOME=$work/data-home
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 

@@ -9,15 +9,18 @@ reduces it (the low bits dropped) and a screenshot is reduced back from the 8 or
 """
 
 import array
+import atexit
 import ctypes
 import math
 import os
 import random
 import select
+import shutil
 import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 import zlib
 
@@ -93,8 +96,9 @@ class Xvfb:
     a number in use makes the server exit and the next number is tried.  The
     server reports readiness by writing its number to a pipe (-displayfd)."""
 
-    def __init__(self, log_path):
+    def __init__(self, log_path, size=(SCREEN_W, SCREEN_H)):
         self.log_path = log_path
+        self.size = size
         self.proc = None
         self.display = None
 
@@ -115,7 +119,7 @@ class Xvfb:
         try:
             self.proc = subprocess.Popen(
                 ["Xvfb", f":{number}", "-displayfd", str(write_end), "-screen", "0",
-                 "640x480x16", "-nolisten", "tcp", "-noreset"],
+                 f"{self.size[0]}x{self.size[1]}x16", "-nolisten", "tcp", "-noreset"],
                 pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log_file,
                 stderr=subprocess.STDOUT, preexec_fn=_stop_with_parent)
         finally:
@@ -166,13 +170,85 @@ class Xvfb:
         return False
 
 
+def root_property(env, name):
+    """A property of the root window as xprop prints it, or "" when unset."""
+    r = subprocess.run(["xprop", "-root", name], env=env, stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, timeout=10)
+    text = r.stdout.decode(errors="replace")
+    return "" if r.returncode != 0 or "not found" in text or "no such atom" in text else text
+
+
+class Openbox:
+    """Debian's openbox as the window manager of a display, as on a player's
+    desktop.  Ready once it has announced itself on the root window."""
+
+    def __init__(self, env, log_path):
+        self.env = env
+        self.log_path = log_path
+        self.proc = None
+
+    def __enter__(self):
+        # Its own configuration folders, so no one's settings change the test.
+        self.home = tempfile.mkdtemp(prefix="quorvane-wm-")
+        env = dict(self.env, HOME=self.home, XDG_CONFIG_HOME=os.path.join(self.home, "config"),
+                   XDG_CACHE_HOME=os.path.join(self.home, "cache"))
+        with open(self.log_path, "ab") as log_file:
+            self.proc = subprocess.Popen(["openbox", "--sm-disable"], env=env,
+                                         stdin=subprocess.DEVNULL, stdout=log_file,
+                                         stderr=subprocess.STDOUT, preexec_fn=_stop_with_parent)
+        try:
+            def announced():
+                check(self.proc.poll() is None,
+                      f"openbox ended with status {self.proc.returncode} (see {self.log_path})")
+                return "window id" in root_property(self.env, "_NET_SUPPORTING_WM_CHECK")
+            wait_until(announced, 30.0, interval=0.05, what="openbox to manage the display")
+        except BaseException:
+            self.stop()
+            raise
+        log(f"openbox {self.proc.pid} manages the display")
+        return self
+
+    def stop(self):
+        if self.proc is not None and self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+
+_home = None
+
+
+def private_home():
+    """A home folder of its own for every game this process starts: the game
+    keeps its player data under XDG_DATA_HOME, and the libraries under it
+    write caches and settings (the GL shader cache, the sound server's
+    cookie): a test must never touch a real home."""
+    global _home
+    if _home is None:
+        _home = tempfile.mkdtemp(prefix="quorvane-home-")
+        atexit.register(shutil.rmtree, _home, True)
+    return {"HOME": _home, "XDG_DATA_HOME": os.path.join(_home, "data"),
+            "XDG_CONFIG_HOME": os.path.join(_home, "config"),
+            "XDG_CACHE_HOME": os.path.join(_home, "cache")}
+
+
 def game_environment(base, **extra):
-    """The environment the game runs in: no sound card needed unless asked."""
+    """The environment the game runs in: no sound card needed unless asked,
+    a private home (player data included)."""
     env = dict(base)
     for name in ("SDL_VIDEODRIVER", "WAYLAND_DISPLAY", "SDL_AUDIODRIVER", "SDL_DISKAUDIOFILE",
                  "SDL_DISKAUDIODELAY"):
         env.pop(name, None)
     env["SDL_AUDIODRIVER"] = "dummy"
+    env.update(private_home())
     for name, value in extra.items():
         if value is None:
             env.pop(name, None)
@@ -235,6 +311,30 @@ class Game:
         return False
 
 
+def sdl_runtime(pid):
+    """Which SDL 1.2 runtime a running process has loaded: ("compat", path) for
+    sdl12-compat (the 1.2 API over SDL2), ("classic", path) for SDL 1.2.15."""
+    with open(f"/proc/{pid}/maps") as f:
+        paths = {line.split()[-1] for line in f if "libSDL-1.2.so" in line}
+    check(len(paths) == 1, f"process {pid} has loaded {sorted(paths) or 'no'} SDL 1.2 library")
+    path = paths.pop()
+    with open(path, "rb") as f:
+        compat = b"SDL12COMPAT" in f.read()
+    return ("compat" if compat else "classic"), path
+
+
+def expect_runtime(game):
+    """The runtime the game loaded must be the one the test was registered
+    for (QUORVANE_E2E_RUNTIME), or a classic-runtime test could pass on the
+    compat one unnoticed."""
+    runtime, path = sdl_runtime(game.proc.pid)
+    log(f"SDL 1.2 runtime: {runtime} ({path})")
+    wanted = os.environ.get("QUORVANE_E2E_RUNTIME")
+    check(wanted in (None, "", runtime),
+          f"the game runs on the {runtime} runtime ({path}), not the {wanted} one")
+    return runtime
+
+
 # --------------------------------------------------------------------------
 # Keyboard
 
@@ -279,6 +379,15 @@ def find_window(env, title, timeout):
         ids = r.stdout.split()
         return ids[0].decode() if ids else None
     return wait_until(search, timeout, interval=0.05, what=f"a window named {title!r}")
+
+
+def input_focus(env):
+    """The window that has the keyboard focus, as xdotool names windows; None
+    when the focus is the root or follows the pointer."""
+    r = subprocess.run(["xdotool", "getwindowfocus", "-f"], env=env, stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, timeout=10)
+    text = r.stdout.decode().strip()
+    return text if r.returncode == 0 and text not in ("", "0", "1") else None
 
 
 def window_geometry(env, window):
@@ -432,23 +541,31 @@ def load_bmp(path, key_colour=None):
 
 
 class Screen:
-    """Takes screenshots of the root window of one X display."""
+    """Takes screenshots of the root window of one X display (or of one
+    window, where the root holds no picture, as under Xwayland)."""
 
-    def __init__(self, env, out_dir):
+    def __init__(self, env, out_dir, size=(SCREEN_W, SCREEN_H), window="root"):
         self.env = env
         self.out_dir = out_dir
+        self.size = size
+        self.window = window
         self.count = 0
         self._tables = {}
 
     def grab(self):
-        r = subprocess.run(["import", "-window", "root", "ppm:-"], env=self.env,
+        return self.parse(self.grab_ppm(), self.size)
+
+    def grab_ppm(self):
+        r = subprocess.run(["import", "-window", self.window, "ppm:-"], env=self.env,
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
         check(r.returncode == 0, f"import failed: {r.stderr.decode(errors='replace')}")
-        shot = self._parse_ppm(r.stdout)
         self.count += 1
-        return shot
+        return r.stdout
 
-    def _parse_ppm(self, data):
+    def parse(self, ppm, size):
+        return self._parse_ppm(ppm, size)
+
+    def _parse_ppm(self, data, size):
         fields = []
         pos = 0
         while len(fields) < 4:
@@ -465,7 +582,7 @@ class Screen:
         pos += 1
         check(fields[0] == b"P6", "import did not produce a binary PPM")
         width, height, maxval = int(fields[1]), int(fields[2]), int(fields[3])
-        check((width, height) == (SCREEN_W, SCREEN_H), f"the screen is {width}x{height}")
+        check((width, height) == tuple(size), f"the screen is {width}x{height}")
         pixels = data[pos:]
         if maxval > 255:
             # Big-endian 16-bit samples: the high bytes alone tell the levels apart.

@@ -20,6 +20,7 @@ run_case() {
   local pid verdict="" said
   work=$(mktemp -d) || { echo "FAIL $file $mode: no temporary directory"; return 1; }
   trap 'rm -rf "$work"' EXIT
+  export XDG_DATA_HOME=$work/data-home   # player data: never a real home's
   cp -rL "$data" "$work/data"
   case $mode in
     missing) rm "$work/data/$file" ;;

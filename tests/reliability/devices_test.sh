@@ -16,6 +16,7 @@ run_dir=$(dirname "$data")
 failures=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+export XDG_DATA_HOME=$work/data-home   # player data: never a real home's
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 

@@ -21,6 +21,7 @@ shift 2
 slack=${SLACK_KB:-1024}
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
+export XDG_DATA_HOME=$out/data-home   # player data: never a real home's
 
 # VmRSS, from statm's resident page count: one line, read in one go.
 page_kb=$(($(getconf PAGESIZE) / 1024))

@@ -20,6 +20,9 @@ ms=${4:-6000}
 dir=$(dirname "$data")
 logs=${VALGRIND_LOGS:-$(mktemp -d)}
 mkdir -p "$logs"
+data_home=$(mktemp -d)
+trap 'rm -rf "$data_home"' EXIT
+export XDG_DATA_HOME=$data_home   # player data: never a real home's
 # valgrind makes everything tens of times slower.
 start_limit=600
 stop_limit=600
