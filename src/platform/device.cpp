@@ -21,22 +21,27 @@ void start_library()
     }
 }
 
-// With no display reachable, SDL2 underneath the 1.2 API falls back to its
-// invisible "offscreen" driver and the game would run unseen. Only a driver
-// somebody asked for by name may show nothing.
-static bool invisible_by_accident()
+// With no display reachable, the runtime falls back to a driver nobody can
+// play on: SDL2 underneath the 1.2 API to its invisible "offscreen" one, the
+// classic runtime to drawing in coloured letters into the terminal. Only a
+// driver somebody asked for by name may do that.
+static bool unplayable_by_accident()
 {
     char name[32] = "";
     if (SDL_VideoDriverName(name, sizeof name) == nullptr) return false;
-    if (strcmp(name, "offscreen") != 0) return false;
+    if (strcmp(name, "offscreen") != 0 && strcmp(name, "caca") != 0 && strcmp(name, "aalib") != 0)
+        return false;
     const char* asked = getenv("SDL_VIDEODRIVER");
     return asked == nullptr || asked[0] == '\0';
 }
 
 void set_video_mode()
 {
-    game.screen = SDL_SetVideoMode(screen_width, screen_height, screen_bpp, SDL_FULLSCREEN);
-    if (game.screen != nullptr && invisible_by_accident()) {
+    // The classic runtime has chosen its driver by now, SDL2 only once the mode is set.
+    if (!unplayable_by_accident()) {
+        game.screen = SDL_SetVideoMode(screen_width, screen_height, screen_bpp, SDL_FULLSCREEN);
+    }
+    if (unplayable_by_accident()) {
         game.screen = nullptr;
         SDL_SetError("no display could be opened (set SDL_VIDEODRIVER=dummy to run without one)");
     }
@@ -110,8 +115,10 @@ int init_audio()
         return 0;
     }
     if (Mix_OpenAudio(44100, AUDIO_S16LSB, 2, 1024) < 0) {
+        // The classic runtime can fail here without a word of its own.
+        const char* reason = SDL_GetError();
         fprintf(stderr, "Warning: Audio could not be setup for 44100 Hz 16-bit stereo.\nReason: %s\n",
-                SDL_GetError());
+                reason[0] != '\0' ? reason : "no audio device could be opened");
         return 0;
     }
     return 1;
