@@ -37,11 +37,14 @@ static bool unplayable_by_accident()
 
 void set_video_mode()
 {
-    // The classic runtime has chosen its driver by now, SDL2 only once the mode is set.
-    if (!unplayable_by_accident()) {
+    // The classic runtime has chosen its driver when the library started, SDL2
+    // underneath the compat one only once the mode is set: ask before and after.
+    bool unplayable = unplayable_by_accident();
+    if (!unplayable) {
         game.screen = SDL_SetVideoMode(screen_width, screen_height, screen_bpp, SDL_FULLSCREEN);
+        unplayable = game.screen != nullptr && unplayable_by_accident();
     }
-    if (unplayable_by_accident()) {
+    if (unplayable) {
         game.screen = nullptr;
         SDL_SetError("no display could be opened (set SDL_VIDEODRIVER=dummy to run without one)");
     }
