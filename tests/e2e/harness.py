@@ -166,6 +166,31 @@ class Xvfb:
         return False
 
 
+def start_window_manager(display, log_path, env=None):
+    """openbox on the display, returned once it manages the screen (it has set
+    the root window's _NET_SUPPORTING_WM_CHECK). The caller stops it."""
+    env = dict(os.environ if env is None else env, DISPLAY=display)
+    with open(log_path, "ab") as log_file:
+        proc = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdin=subprocess.DEVNULL,
+                                stdout=log_file, stderr=subprocess.STDOUT, preexec_fn=_stop_with_parent)
+
+    def managing():
+        if proc.poll() is not None:
+            raise Failure(f"openbox ended with status {proc.returncode} (see {log_path})")
+        r = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env, timeout=10,
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return b"window id" in r.stdout
+
+    try:
+        wait_until(managing, 15, interval=0.05, what="openbox to manage the screen")
+    except BaseException:
+        proc.kill()
+        proc.wait()
+        raise
+    log(f"openbox {proc.pid} manages display {display}")
+    return proc
+
+
 def game_environment(base, **extra):
     """The environment the game runs in: no sound card needed unless asked."""
     env = dict(base)
@@ -186,8 +211,9 @@ class Game:
     data/ resolves; standard output and error go to files under the output
     directory."""
 
-    def __init__(self, exe, workdir, env, out_dir, name):
+    def __init__(self, exe, workdir, env, out_dir, name, args=()):
         self.exe = exe
+        self.args = list(args)
         self.workdir = workdir
         self.env = env
         self.stdout_path = os.path.join(out_dir, f"{name}.stdout.txt")
@@ -198,7 +224,7 @@ class Game:
     def __enter__(self):
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
             self.started = time.monotonic()
-            self.proc = subprocess.Popen([self.exe], cwd=self.workdir, env=self.env,
+            self.proc = subprocess.Popen([self.exe, *self.args], cwd=self.workdir, env=self.env,
                                          stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                          preexec_fn=_kill_with_parent)
         log(f"game {self.proc.pid} started")
