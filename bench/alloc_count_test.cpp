@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <thread>
 
 namespace {
@@ -48,10 +49,6 @@ void expect_one(const char* what, void* (*make)())
     });
 }
 
-struct alignas(128) Wide {
-    char bytes[128];
-};
-
 }  // namespace
 
 int main()
@@ -81,9 +78,9 @@ int main()
         delete[] p;
     });
     expect("aligned new and delete", 1, 1, [] {
-        auto* p = new Wide;
+        void* p = ::operator new (256, std::align_val_t{128});
         escape(p);
-        delete p;
+        ::operator delete (p, std::align_val_t{128});
     });
 
     // A resize is one allocation and one free; realloc to zero frees.

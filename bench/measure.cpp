@@ -24,6 +24,7 @@
 #include "app/shell.h"
 #include "game.h"
 #include "key_event.h"
+#include "layout.h"
 #include "platform/device.h"
 #include "platform/draw.h"
 #include "screens/frame.h"
@@ -125,7 +126,7 @@ void seed_busy_play()
 bool play_is_busy()
 {
     for (const Enemy& e : game.enemies) {
-        if (e.alive == 0 || e.y < 0 || e.y + 45 > screen_height) return false;
+        if (e.alive == 0 || e.y < 0 || e.y + enemy_contact_height > screen_height) return false;
     }
     for (const Shot& s : game.shots) {
         if (s.active == 0) return false;
@@ -274,10 +275,7 @@ json measure(int rounds, int frames, int warm_frames, int score_images)
     for (const Scene& s : scenes) run_block(s, warm_frames, nullptr);
     std::vector<std::vector<Block>> blocks(scene_count);
     std::vector<std::vector<double>> frame_ms(scene_count);
-    for (int s = 0; s < scene_count; ++s) {
-        blocks[s].reserve(static_cast<size_t>(rounds));
-        frame_ms[s].reserve(static_cast<size_t>(rounds * frames));
-    }
+    for (auto& v : frame_ms) v.reserve(static_cast<size_t>(rounds * frames));
     for (int r = 0; r < rounds; ++r) {
         // The order turns from round to round, so no scene always follows another.
         for (int k = 0; k < scene_count; ++k) {
