@@ -24,7 +24,8 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import harness  # noqa: E402
-from harness import Failure, Game, Xvfb, check, game_environment, start_window_manager, wait_until  # noqa: E402
+from harness import (Failure, Game, Xvfb, check, game_environment, start_window_manager,  # noqa: E402
+                     wait_until)
 
 TARGET_RATIO = 0.97
 TARGET_FIRST_FRAME_MS = 150
@@ -39,17 +40,13 @@ median = statistics.median
 def options():
     p = argparse.ArgumentParser(prog="scripts/bench", description=__doc__,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
-    p.add_argument("--build", default=os.path.join(ROOT, "build"),
-                   help="the build directory: quorvane, data/, bench/ (default: %(default)s)")
-    p.add_argument("--classic", metavar="LIBDIR",
-                   help="folder with classic SDL 1.2's libSDL-1.2.so.0 (scripts/bench passes the one "
-                        "scripts/classic-runtime unpacks); needed for the classic runtime")
+    p.add_argument("--build", default=f"{ROOT}/build", help="build directory (default: %(default)s)")
+    p.add_argument("--classic", metavar="LIBDIR", help="classic SDL 1.2 (scripts/classic-runtime)")
     p.add_argument("--runtimes", default="compat,classic", help="compat, classic or both (default)")
     p.add_argument("--drivers", default="headless,xvfb", help="headless, xvfb or both (default)")
     p.add_argument("--rounds", type=int, default=11, help="rounds of one block per scene (default 11)")
     p.add_argument("--frames", type=int, default=60, help="frames per block (default 60)")
-    p.add_argument("--startup-runs", type=int, default=7,
-                   help="start-ups measured per setting, after one that warms the caches (default 7)")
+    p.add_argument("--startup-runs", type=int, default=7, help="timed start-ups per setting (default 7)")
     p.add_argument("--json", help="where the figures go (default: BUILD/bench.json)")
     o = p.parse_args()
     o.runtimes, o.drivers = o.runtimes.split(","), o.drivers.split(",")
@@ -101,8 +98,9 @@ def measure_frames(o, runtime, env, name):
     times = ("work_wall", "work_cpu", "wait", "flip", "poll")
     for scene in raw["scenes"]:
         blocks = scene["blocks"]
-        for b in blocks:  # from sums over the block, times in ns, to rates and means per frame in us
-            b.update({t + "_us": b[t] / 1e3 / b["frames"] for t in times}, fps=b["frames"] * 1e9 / b["elapsed"])
+        for b in blocks:  # from sums over the block, times in ns, to a rate and means per frame in us
+            b.update({t + "_us": b[t] / 1e3 / b["frames"] for t in times},
+                     fps=b["frames"] / b["elapsed"] * 1e9)
         s = {key: median(b[key] for b in blocks) for key in ["fps"] + [t + "_us" for t in times]}
         s.update(frame_ms_median=median(scene["frame_ms"]),
                  allocs_per_frame=per_frame(blocks, "allocations"),
@@ -120,12 +118,11 @@ def measure_frames(o, runtime, env, name):
                      - bare["allocs_per_frame_all_threads"])
         scenes[scene["name"]] = s
         bare = bare or s
-    image = raw["score_image"]
+    image, n = raw["score_image"], raw["score_image"]["images"]
     return {"runtime": raw["runtime"], "frame_wait_ms": raw["frame_wait_ms"], "scenes": scenes,
             "peak_rss_kib": raw["peak_rss_kib"],
-            "score_image": {"images": image["images"],
-                            "allocs_per_image": image["allocations"] / image["images"],
-                            "allocs_per_image_all_threads": image["allocations_all_threads"] / image["images"],
+            "score_image": {"images": n, "allocs_per_image": image["allocations"] / n,
+                            "allocs_per_image_all_threads": image["allocations_all_threads"] / n,
                             "us_median": median(image["us"])}}
 
 
@@ -152,7 +149,7 @@ def measure_startup(o, env, name):
                 with open(f"/proc/{game.proc.pid}/status") as f:
                     peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
             game.stop()
-            check(game.proc.returncode == 0, f"the game ended with status {game.proc.returncode} on SIGTERM")
+            check(game.proc.returncode == 0, f"the game ended with {game.proc.returncode} on SIGTERM")
         with open(steps_path) as f:
             stamps.update((k, int(v)) for k, v in (line.split() for line in f))
         early_flips.add(stamps.pop("early_flips"))
@@ -168,6 +165,7 @@ def measure_startup(o, env, name):
     return {"first_frame_ms": median(totals), "first_frame_ms_runs": totals,
             "first_frame_ms_fastest": min(totals), "first_frame_ms_slowest": max(totals),
             "steps_ms": {s: median(r[i] for r in runs) for i, s in enumerate(STEPS)},
+            "steps_ms_runs": runs,
             "early_flips": sorted(early_flips), "game_peak_rss_kib": peak}
 
 
@@ -244,8 +242,9 @@ def print_report(o, bench):
     rows += [(f"  {label}", ("steps_ms", k)) for k, label in STEPS.items()]
     rows += [("flips inside SDL_SetVideoMode, not counted", ("early_flips",)),
              ("peak resident memory, game in menu, KiB", ("game_peak_rss_kib",), 0)]
-    table("start-up (medians of runs; steps add up to each run's total)",
-          [(r, d.replace("xvfb", "Xvfb"), s) for r in o.runtimes for d, s in bench["startup"][r].items()], rows)
+    settings = [(r, d.replace("xvfb", "Xvfb"), s) for r in o.runtimes
+                for d, s in bench["startup"][r].items()]
+    table("start-up (medians of runs; steps add up to each run's total)", settings, rows)
     for section in ("frames", "startup"):
         for r, by in bench[section].items():
             for d, v in by.items():

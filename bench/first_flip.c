@@ -1,12 +1,9 @@
-// Preloaded into the real game by the benchmark to time its start-up. When the
-// game's first frame has been flipped it writes, to the file named by
-// QUORVANE_BENCH_STEPS, one line per step: its name and the CLOCK_MONOTONIC
-// time in nanoseconds at which it ended. The game runs on unchanged.
-//
-// Only the game's own first flip counts: the first after Mix_PlayMusic, the
-// last call of its start-up. Classic SDL 1.2 flips once inside
-// SDL_SetVideoMode, before the game has drawn anything; such flips are counted
-// as "early_flips".
+// Preloaded into the real game by the benchmark to time its start-up: after the
+// game's first flip it writes, to the file named by QUORVANE_BENCH_STEPS, each
+// step's name and the CLOCK_MONOTONIC ns at which it ended. Only the game's own
+// first flip counts, the first after Mix_PlayMusic (the last call of its
+// start-up): classic SDL 1.2 flips inside SDL_SetVideoMode, before the game has
+// drawn anything; those are counted as "early_flips".
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <signal.h>
