@@ -11,7 +11,7 @@ PACKAGES=(
   libsdl1.2-compat-dev libsdl-mixer1.2-dev libsdl-ttf2.0-dev
   googletest libgtest-dev
   lame fonts-liberation zlib1g-dev
-  xvfb xdotool imagemagick x11-utils python3
+  xvfb xdotool imagemagick x11-utils python3 nlohmann-json3-dev
   desktop-file-utils man-db mount appstream
   openbox weston xwayland pulseaudio pulseaudio-utils
   clang-format

@@ -82,16 +82,6 @@ uint32_t GameTest::rgb(int r, int g, int b)
     return SDL_MapRGB(screen->format, r, g, b);
 }
 
-SDL_Event key_event(Uint8 type, SDLKey key)
-{
-    SDL_Event e{};
-    e.type = type;
-    e.key.type = type;
-    e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
-    e.key.keysym.sym = key;
-    return e;
-}
-
 Enemy enemy_at(int x, int y, int kind)
 {
     return Enemy{.x = x, .y = y, .alive = 1, .kind = kind};

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "game.h"
+#include "key_event.h"
 
 // Starts the library once (dummy drivers) and gives every test a clean record.
 class GameTest : public ::testing::Test {
@@ -24,9 +25,6 @@ SDL_Surface* solid_image(int w, int h, int r, int g, int b);
 
 // Frees every image the record holds and empties its slots.
 void free_images();
-
-// Makes a key event as the library would deliver it.
-SDL_Event key_event(Uint8 type, SDLKey key);
 
 // Slots filled by name: a live enemy, a destroyed one awaiting its respawn, a
 // shot in flight (climbing one row per tick, as every shot does), a star.

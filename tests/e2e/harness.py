@@ -258,12 +258,17 @@ def game_environment(base, **extra):
 
 
 class Game:
-    """The real quorvane executable, run from the build directory so that its
-    data/ resolves; standard output and error go to files under the output
-    directory."""
+    """The real quorvane executable (or another program, with args), run from
+    the build directory so that its data/ resolves; standard output and error
+    go to files under the output directory. With tied=False it is not killed
+    by the kernel when this process dies, and so starts without Python's slow
+    fork path (tens of milliseconds on a busy machine): for a start-up timing,
+    whose program must then see to that itself."""
 
-    def __init__(self, exe, workdir, env, out_dir, name):
+    def __init__(self, exe, workdir, env, out_dir, name, args=(), tied=True):
         self.exe = exe
+        self.args = list(args)
+        self.tied = tied
         self.workdir = workdir
         self.env = env
         self.stdout_path = os.path.join(out_dir, f"{name}.stdout.txt")
@@ -274,9 +279,9 @@ class Game:
     def __enter__(self):
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
             self.started = time.monotonic()
-            self.proc = subprocess.Popen([self.exe], cwd=self.workdir, env=self.env,
+            self.proc = subprocess.Popen([self.exe, *self.args], cwd=self.workdir, env=self.env,
                                          stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                         preexec_fn=_kill_with_parent)
+                                         preexec_fn=_kill_with_parent if self.tied else None)
         log(f"game {self.proc.pid} started")
         return self
 

@@ -1,0 +1,290 @@
+#!/usr/bin/env python3
+"""Quorvane's frame-loop benchmark, on both SDL 1.2 runtimes side by side.
+
+The game advances one tick per drawn frame, so any time a frame spends beyond
+its fixed wait slows the game itself. For each runtime (compat: sdl12-compat
+over SDL2, the one the game is built against; classic: SDL 1.2.15) and each
+driver (headless: the dummy video driver; xvfb: a real X window), the
+measuring child runs the game in-process against the bare loop (clear, wait,
+flip): fps ratios, heap allocations per frame and per score image, memory.
+Then the real game is started a few times with a preloaded shim that stamps
+the steps up to its first frame, also under the openbox window manager, and
+its peak memory in the menu is read. Everything goes to build/bench.json.
+"""
+
+import argparse
+import contextlib
+import json
+import os
+import statistics
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import harness  # noqa: E402
+from harness import (Failure, Game, Openbox, Xvfb, check, game_environment,  # noqa: E402
+                     wait_until)
+
+TARGET_RATIO = 0.97
+TARGET_FIRST_FRAME_MS = 150
+STEPS = {  # in order, each named after the stamp that ends it (first_flip.c's, but the first)
+    "exec": "fork and exec", "main": "loading the libraries",
+    "sdl_init": "SDL_Init", "video_mode": "SDL_SetVideoMode",
+    "loaded": "font, audio, images, music", "flip_called": "first frame drawn, 5 ms wait",
+    "flipped": "first SDL_Flip"}
+median = statistics.median
+
+
+def options():
+    p = argparse.ArgumentParser(prog="scripts/bench", description=__doc__,
+                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--build", default=f"{ROOT}/build", help="build directory (default: %(default)s)")
+    p.add_argument("--classic", metavar="LIBDIR", help="classic SDL 1.2 (scripts/classic-runtime)")
+    p.add_argument("--runtimes", default="compat,classic", help="compat, classic or both (default)")
+    p.add_argument("--drivers", default="headless,xvfb", help="headless, xvfb or both (default)")
+    p.add_argument("--rounds", type=int, default=11, help="rounds of one block per scene (default 11)")
+    p.add_argument("--frames", type=int, default=60, help="frames per block (default 60)")
+    p.add_argument("--startup-runs", type=int, default=7, help="timed start-ups per setting (default 7)")
+    p.add_argument("--json", help="where the figures go (default: BUILD/bench.json)")
+    o = p.parse_args()
+    o.runtimes, o.drivers = o.runtimes.split(","), o.drivers.split(",")
+    if not set(o.runtimes) <= {"compat", "classic"} or not set(o.drivers) <= {"headless", "xvfb"}:
+        p.error("--runtimes takes compat and classic, --drivers headless and xvfb")
+    if "classic" in o.runtimes and not o.classic:
+        p.error("the classic runtime needs --classic LIBDIR (see scripts/classic-runtime)")
+    o.build = os.path.abspath(o.build)
+    o.game = os.path.join(o.build, "quorvane")
+    o.child = os.path.join(o.build, "bench", "quorvane_bench")
+    o.shim = os.path.join(o.build, "bench", "libquorvane_first_flip.so")
+    o.json = o.json or os.path.join(o.build, "bench.json")
+    o.out = os.path.join(o.build, "bench-out")  # the children's raw figures and logs
+    for path in (o.game, o.child, o.shim, os.path.join(o.build, "data")):
+        if not os.path.exists(path):
+            p.error(f"{path} is missing: build first (cmake --build {o.build})")
+    return o
+
+
+def environment(o, runtime, driver, display, data_home):
+    """Every start gets the temporary data folder; classic SDL comes first on the library path."""
+    extra = {"XDG_DATA_HOME": data_home}
+    if driver == "headless":
+        extra.update(SDL_VIDEODRIVER="dummy", DISPLAY=None)
+    else:
+        extra["DISPLAY"] = display
+    if runtime == "classic":
+        extra["LD_LIBRARY_PATH"] = ":".join(filter(None, [o.classic, os.environ.get("LD_LIBRARY_PATH")]))
+    return game_environment(os.environ, **extra)
+
+
+def measure_frames(o, runtime, env, name):
+    """The measuring child's raw figures, summed up: medians over rounds, counts per frame."""
+    path = os.path.join(o.out, name + ".json")
+    timeout = 60 + (o.rounds + 1) * o.frames * 3 * 0.05
+    with Game(o.child, o.build, env, o.out, name,
+              args=["--json", path, "--rounds", str(o.rounds), "--frames", str(o.frames)]) as child:
+        status = child.wait_exit(timeout)
+        check(status == 0, f"the measuring child ended with status {status}: {child.stderr().strip()}")
+    with open(path) as f:
+        raw = json.load(f)
+    check(raw["runtime"]["sdl12_compat"] == (runtime == "compat"),
+          f"asked for the {runtime} runtime, got {raw['runtime'].get('library')}")
+
+    def per_frame(blocks, key):
+        return sum(b[key] for b in blocks) / sum(b["frames"] for b in blocks)
+
+    scenes, bare = {}, None  # the first scene is the bare loop
+    times = ("work_wall", "work_cpu", "wait", "flip", "poll")
+    for scene in raw["scenes"]:
+        blocks = scene["blocks"]
+        for b in blocks:  # from sums over the block, times in ns, to a rate and means per frame in us
+            b.update({t + "_us": b[t] / 1e3 / b["frames"] for t in times},
+                     fps=b["frames"] / b["elapsed"] * 1e9)
+        s = {key: median(b[key] for b in blocks) for key in ["fps"] + [t + "_us" for t in times]}
+        s.update(frame_ms_median=median(scene["frame_ms"]),
+                 allocs_per_frame=per_frame(blocks, "allocations"),
+                 allocs_per_frame_all_threads=per_frame(blocks, "allocations_all_threads"),
+                 blits_per_frame=per_frame(blocks, "blits"),
+                 busy=all(b["busy"] for b in blocks) if scene["busy_checked"] else None,
+                 fps_rounds=[b["fps"] for b in blocks])
+        if bare:
+            # Against the bare loop of the same round.
+            ratios = [b["fps"] / b0 for b, b0 in zip(blocks, bare["fps_rounds"])]
+            s.update(fps_ratio=median(ratios), fps_ratio_rounds=ratios,
+                     frame_ms_ratio=bare["frame_ms_median"] / s["frame_ms_median"],
+                     allocs_beyond_bare=s["allocs_per_frame"] - bare["allocs_per_frame"],
+                     allocs_beyond_bare_all_threads=s["allocs_per_frame_all_threads"]
+                     - bare["allocs_per_frame_all_threads"])
+        scenes[scene["name"]] = s
+        bare = bare or s
+    image, n = raw["score_image"], raw["score_image"]["images"]
+    return {"runtime": raw["runtime"], "frame_wait_ms": raw["frame_wait_ms"], "scenes": scenes,
+            "peak_rss_kib": raw["peak_rss_kib"],
+            "score_image": {"images": n, "allocs_per_image": image["allocations"] / n,
+                            "allocs_per_image_all_threads": image["allocations_all_threads"] / n,
+                            "us_median": median(image["us"])}}
+
+
+def measure_startup(o, env, name):
+    """The real game, started as a player starts it, with the shim preloaded;
+    the first run only warms the file caches. The last one stays half a second
+    in the menu before its peak memory is read."""
+    steps_path = os.path.join(o.out, name + ".steps")
+    env = dict(env, LD_PRELOAD=":".join(filter(None, [o.shim, env.get("LD_PRELOAD")])),
+               QUORVANE_BENCH_STEPS=steps_path)
+    runs, peak, early_flips = [], None, set()
+    for run in range(o.startup_runs + 1):
+        if os.path.exists(steps_path):
+            os.remove(steps_path)
+        with Game(o.game, o.build, env, o.out, name, tied=False) as game:  # the shim ties it
+            stamps = {"exec": round(time.monotonic() * 1e9)}  # Popen returns once the exec is done
+            def shown():
+                check(game.running(), f"the game ended with status {game.proc.returncode} before its "
+                                      f"first frame: {game.stderr().strip()}")
+                return os.path.exists(steps_path)
+            wait_until(shown, 20, interval=0.005, what="the game's first frame")
+            if run == o.startup_runs:
+                time.sleep(0.5)
+                with open(f"/proc/{game.proc.pid}/status") as f:
+                    peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+            game.stop()
+            check(game.proc.returncode == 0, f"the game ended with {game.proc.returncode} on SIGTERM")
+        with open(steps_path) as f:
+            stamps.update((k, int(v)) for k, v in (line.split() for line in f))
+        early_flips.add(stamps.pop("early_flips"))
+        # From the moment just before the start, each step to the stamp that ends it. The game's own
+        # stamps must all be there, in order; when this process noticed the exec is only near enough.
+        times = [round(game.started * 1e9)] + [stamps[s] for s in STEPS]
+        check(all(times) and times[2:] == sorted(times[2:]) and times[2] > times[0],
+              f"steps missing or out of order: {stamps}")
+        steps = [(b - a) / 1e6 for a, b in zip(times, times[1:])]
+        if run > 0:
+            runs.append(steps)
+    totals = [sum(steps) for steps in runs]
+    return {"first_frame_ms": median(totals), "first_frame_ms_runs": totals,
+            "first_frame_ms_fastest": min(totals), "first_frame_ms_slowest": max(totals),
+            "steps_ms": {s: median(r[i] for r in runs) for i, s in enumerate(STEPS)},
+            "steps_ms_runs": runs,
+            "early_flips": sorted(early_flips), "game_peak_rss_kib": peak}
+
+
+def attempt(results, keys, what, measure):
+    """Runs one measurement; a failure is recorded and the rest go on."""
+    print(f"measuring {' '.join(keys)}: {what}...", flush=True)
+    try:
+        value = measure()
+    except Failure as e:
+        value = {"error": str(e)}
+        print(f"  failed: {e}", flush=True)
+    results.setdefault(keys[0], {})[keys[1]] = value
+
+
+def cell(value, decimals, target):
+    if value is None or isinstance(value, str):
+        return value or "-"
+    if isinstance(value, (bool, list)):
+        return ("yes" if value else "NO") if isinstance(value, bool) else ",".join(map(str, value))
+    text = f"{value:.{decimals}f}"
+    return text if target is None else text + (" ok" if target(value) else " SHORT")
+
+
+def table(title, columns, rows):
+    """columns: (heading, heading, figures); rows: (label, key path[, decimals[, target]])."""
+    width = max(14, *(len(c[1]) + 2 for c in columns))
+    print(f"\n{title:<46}" + "".join(f"{c[0]:>{width}}" for c in columns))
+    print(f"{'':<46}" + "".join(f"{c[1]:>{width}}" for c in columns))
+    for label, path, decimals, target in (r + (1, None)[len(r) - 2:] for r in rows):
+        texts = []
+        for _, _, figures in columns:
+            try:
+                for key in path:
+                    figures = figures[key]
+                texts.append(cell(figures, decimals, target))
+            except KeyError:
+                texts.append("failed" if "error" in columns[len(texts)][2] else "-")
+        print(f"  {label:<44}" + "".join(f"{t:>{width}}" for t in texts))
+
+
+def print_report(o, bench):
+    frames = [(r, d, bench["frames"][r][d]) for r in o.runtimes for d in o.drivers]
+    load = bench["load_average"]
+    print(f"\nQuorvane benchmark: load average {load['start']:.2f} at start, {load['end']:.2f} at end, "
+          f"{bench['cores']} cores; {o.rounds} rounds of {o.frames} frames per scene, turns interleaved")
+    ratio, nothing = (lambda v: v >= TARGET_RATIO), (lambda v: v <= 0)
+    rows = [("SDL 1.2 API: linked version", ("runtime", "sdl")),
+            ("  sdl12-compat over SDL2", ("runtime", "sdl2")),
+            ("  video driver", ("runtime", "video_driver")),
+            ("  SDL2 renderer", ("runtime", "renderer")),
+            ("wait per frame, ms", ("frame_wait_ms",), 0)]
+    for s in next((list(f["scenes"]) for _, _, f in frames if "scenes" in f), []):
+        p = ("scenes", s)
+        rows += [("bare loop fps", p + ("fps",))] if s == "bare" else [
+            (f"{s} / bare fps, median of rounds (>= {TARGET_RATIO})", p + ("fps_ratio",), 3, ratio),
+            (f"  bare / {s} median frame (>= {TARGET_RATIO})", p + ("frame_ms_ratio",), 3, ratio)]
+        rows += [("  median frame, ms", p + ("frame_ms_median",), 2),
+                 ("  in SDL_Flip, us", p + ("flip_us",), 0),
+                 ("  work before the wait, us cpu", p + ("work_cpu_us",))]
+        rows += [("  heap allocations per frame", p + ("allocs_per_frame",), 2)] if s == "bare" else [
+            ("    of which event polling, us wall", p + ("poll_us",)),
+            ("  heap allocations per frame beyond bare (0)", p + ("allocs_beyond_bare",), 2, nothing),
+            ("    all threads", p + ("allocs_beyond_bare_all_threads",), 2),
+            ("  kept busy every frame", p + ("busy",))]
+    rows += [("score image (render + 1st draw): allocations", ("score_image", "allocs_per_image")),
+             ("  us, median", ("score_image", "us_median")),
+             ("peak resident memory, benchmark child, KiB", ("peak_rss_kib",), 0)]
+    table("frame loop", [(r, d.replace("xvfb", "Xvfb"), f) for r, d, f in frames], rows)
+
+    rows = [(f"first frame after start, ms (<= {TARGET_FIRST_FRAME_MS})", ("first_frame_ms",), 1,
+             lambda v: v <= TARGET_FIRST_FRAME_MS),
+            ("  fastest run", ("first_frame_ms_fastest",)),
+            ("  slowest run", ("first_frame_ms_slowest",))]
+    rows += [(f"  {label}", ("steps_ms", k)) for k, label in STEPS.items()]
+    rows += [("flips inside SDL_SetVideoMode, not counted", ("early_flips",)),
+             ("peak resident memory, game in menu, KiB", ("game_peak_rss_kib",), 0)]
+    settings = [(r, d.replace("xvfb", "Xvfb"), s) for r in o.runtimes
+                for d, s in bench["startup"][r].items()]
+    table("start-up (medians of runs; steps add up to each run's total)", settings, rows)
+    for section in ("frames", "startup"):
+        for r, by in bench[section].items():
+            for d, v in by.items():
+                if "error" in v:
+                    print(f"\n{section} {r} {d}: {v['error']}")
+
+
+def main():
+    o = options()
+    harness.log = lambda message: None  # the harness's word on every process started
+    harness.install_signal_handlers()
+    os.makedirs(o.out, exist_ok=True)
+    bench = {"load_average": {"start": os.getloadavg()[0]}, "cores": os.cpu_count(), "rounds": o.rounds,
+             "frames_per_block": o.frames, "startup_runs": o.startup_runs,
+             "frames": {}, "startup": {}}
+    x_server = Xvfb(os.path.join(o.out, "xvfb.log")) if "xvfb" in o.drivers else contextlib.nullcontext()
+    with tempfile.TemporaryDirectory(prefix="quorvane-bench-") as data_home, x_server as xvfb:
+        for runtime in o.runtimes:
+            for driver in o.drivers:
+                env = environment(o, runtime, driver, xvfb and xvfb.display, data_home)
+                name = f"{runtime}-{driver}"
+                attempt(bench["frames"], (runtime, driver), "frame loop",
+                        lambda: measure_frames(o, runtime, env, name))
+                attempt(bench["startup"], (runtime, driver), "start-up",
+                        lambda: measure_startup(o, env, name))
+        if "xvfb" in o.drivers:
+            with Openbox(xvfb.env(), os.path.join(o.out, "openbox.log")):
+                for runtime in o.runtimes:
+                    env = environment(o, runtime, "xvfb", xvfb.display, data_home)
+                    attempt(bench["startup"], (runtime, "xvfb+openbox"), "start-up",
+                            lambda: measure_startup(o, env, f"{runtime}-xvfb-openbox"))
+    bench["load_average"]["end"] = os.getloadavg()[0]
+    with open(o.json, "w") as f:
+        json.dump(bench, f, indent=1)
+    print_report(o, bench)
+    print(f"\nfigures written to {o.json}")
+    failed = any("error" in v for section in ("frames", "startup")
+                 for by in bench[section].values() for v in by.values())
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
