@@ -1,15 +1,8 @@
 #!/usr/bin/env python3
-"""Quorvane's frame-loop benchmark, on both SDL 1.2 runtimes side by side.
-
-The game advances one tick per drawn frame, so any time a frame spends beyond
-its fixed wait slows the game itself. For each runtime (compat: sdl12-compat
-over SDL2, the one the game is built against; classic: SDL 1.2.15) and each
-driver (headless: the dummy video driver; xvfb: a real X window), the
-measuring child runs the game in-process against the bare loop (clear, wait,
-flip): fps ratios, heap allocations per frame and per score image, memory.
-Then the real game is started a few times with a preloaded shim that stamps
-the steps up to its first frame, also under the openbox window manager, and
-its peak memory in the menu is read. Everything goes to build/bench.json.
+"""Quorvane's frame-loop benchmark, on both SDL 1.2 runtimes side by side:
+each screen's frame rate against the bare loop (clear, wait, flip), heap
+allocations per frame and per score image, the real game's first frame with
+its steps (also under openbox) and peak memory. See bench/README.md.
 """
 
 import argparse
