@@ -1,7 +1,5 @@
-// glibc exports its allocator under __libc_* names, and every library in the
-// process (libc's own strdup, libstdc++'s operator new, SDL, X11, the mixer)
-// calls malloc through the symbol the executable defines: forwarding these to
-// glibc counts every allocation once.
+// Every library in the process calls malloc through the symbol the executable
+// defines; forwarding to glibc's __libc_* names counts each allocation once.
 #define _GNU_SOURCE
 #include "alloc_count.h"
 
@@ -40,11 +38,26 @@ static void count_free(void* block)
     }
 }
 
-void* malloc(size_t size) { return counted(__libc_malloc(size)); }
-void* calloc(size_t count, size_t size) { return counted(__libc_calloc(count, size)); }
-void* memalign(size_t alignment, size_t size) { return counted(__libc_memalign(alignment, size)); }
-void* aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }
-void* valloc(size_t size) { return counted(__libc_valloc(size)); }
+void* malloc(size_t size)
+{
+    return counted(__libc_malloc(size));
+}
+void* calloc(size_t count, size_t size)
+{
+    return counted(__libc_calloc(count, size));
+}
+void* memalign(size_t alignment, size_t size)
+{
+    return counted(__libc_memalign(alignment, size));
+}
+void* aligned_alloc(size_t alignment, size_t size)
+{
+    return memalign(alignment, size);
+}
+void* valloc(size_t size)
+{
+    return counted(__libc_valloc(size));
+}
 
 void free(void* block)
 {

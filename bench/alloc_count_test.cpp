@@ -17,7 +17,10 @@ namespace {
 int failures = 0;
 
 // Keeps the compiler from pairing up and removing an allocation and its free.
-void escape(void* p) { asm volatile("" : : "g"(p) : "memory"); }
+void escape(void* p)
+{
+    asm volatile("" : : "g"(p) : "memory");
+}
 
 // The allocations and frees the calling thread made in body.
 alloc_totals delta(const std::function<void()>& body)

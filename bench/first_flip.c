@@ -1,9 +1,7 @@
-// Preloaded into the real game by the benchmark to time its start-up: after the
-// game's first flip it writes, to the file named by QUORVANE_BENCH_STEPS, each
-// step's name and the CLOCK_MONOTONIC ns at which it ended. Only the game's own
-// first flip counts, the first after Mix_PlayMusic (the last call of its
-// start-up): classic SDL 1.2 flips inside SDL_SetVideoMode, before the game has
-// drawn anything; those are counted as "early_flips".
+// Preloaded into the real game to time its start-up: after the game's own first
+// flip (the first after Mix_PlayMusic, its start-up's last call; classic SDL
+// flips inside SDL_SetVideoMode: "early_flips") it writes each step's end, in
+// CLOCK_MONOTONIC ns, to the file named by QUORVANE_BENCH_STEPS.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <signal.h>

@@ -1,12 +1,7 @@
-// The benchmark's measuring child (bench.py starts it once per runtime and
-// driver). The real game runs in this process, so that its heap allocations
-// can be counted and the parts of its frames timed. Each round runs one block
-// of frames per scene: the bare loop (clear, wait, flip) and the game's screens
-// through the real loop_pass(). It writes what it measured, raw, as JSON;
-// bench.py takes the medians and makes the table.
-//   quorvane_bench --json PATH [--rounds N] [--frames N] [--warm-frames N] [--score-images N]
-//   quorvane_bench --check-allocations     (a test: counts, never times)
-// Run from the build directory: the game's data/ must be there.
+// The benchmark's measuring child: the real game in this process, so that its
+// heap allocations can be counted and its frames' parts timed, against the bare
+// loop; raw figures as JSON for bench.py. Run from the build directory (data/).
+// --check-allocations is a test: counts, never times.
 #include <dlfcn.h>
 #include <sys/resource.h>
 
@@ -20,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "game.h"
 #include "alloc_count.h"
 #include "app/shell.h"
-#include "game.h"
 #include "key_event.h"
 #include "layout.h"
 #include "platform/device.h"
@@ -42,7 +37,10 @@ int64_t clock_ns(clockid_t clock)
     return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-int64_t wall_ns() { return clock_ns(CLOCK_MONOTONIC); }
+int64_t wall_ns()
+{
+    return clock_ns(CLOCK_MONOTONIC);
+}
 
 // What the wrappers below saw in the current frame (the game draws on one
 // thread). The thread CPU clock is a system call, so it is read twice a
