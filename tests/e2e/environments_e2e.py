@@ -17,24 +17,22 @@ Screenshots, logs and recordings go to OUT_DIR/CASE/.  The runtime the game
 must load (compat or classic) comes from QUORVANE_E2E_RUNTIME when set.
 """
 
-import argparse
 import contextlib
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 from harness import (BYTES_PER_FRAME, RATE, SCREEN_H, SCREEN_W, Failure, Game, Keyboard, Openbox,
                      Screen, Xvfb, check, expect_runtime, find_window, first_nonzero, first_sound,
-                     game_environment, input_focus, install_signal_handlers, log, mismatches,
-                     mp3_duration, rms, shows, wait_until, window_geometry, _stop_with_parent)
+                     game_environment, input_focus, log, mismatches,
+                     mp3_duration, rms, run_case, case_arguments, shows, stop_process, wait_until,
+                     window_geometry, _stop_with_parent)
 import quorvane_e2e as e2e
-from quorvane_e2e import (Assets, CONSOLE_AT, MENU_ITEM_X, MENU_ITEM_Y, RMS_FLOOR, SHIP_START,
+from quorvane_e2e import (CONSOLE_AT, MENU_ITEM_X, MENU_ITEM_Y, RMS_FLOOR, SHIP_START,
                           find_opening, menu_selection, read_file, wait_selection)
 
 
@@ -391,13 +389,7 @@ class Weston:
         return env
 
     def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc, 10)
         shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
     def __exit__(self, *exc):
@@ -804,34 +796,11 @@ TOOLS["pulse_lost"] = TOOLS["pulse_none"] = TOOLS["pulse"]
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--game", required=True, help="the quorvane executable")
-    parser.add_argument("--workdir", required=True, help="the build directory (holds data/)")
-    parser.add_argument("--out", required=True, help="where screenshots and logs go")
-    parser.add_argument("--size", default="1920x1080", help="the screen for the screen case")
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    for name in ("game", "workdir", "out"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
+    args = case_arguments(__doc__, CASES, lambda parser: parser.add_argument(
+        "--size", default="1920x1080", help="the screen for the screen case"))
     args.size = tuple(int(v) for v in args.size.split("x"))
-    install_signal_handlers()
-    os.makedirs(args.out, exist_ok=True)
-    started = time.monotonic()
-    try:
-        need = (("Xvfb", "xvfb"), ("xdotool", "xdotool"), ("import", "imagemagick"))
-        missing = [pkg for tool, pkg in need + TOOLS[args.case] if not shutil.which(tool)]
-        check(not missing, f"missing tools: install the Debian packages {' '.join(missing)}")
-        assets = Assets(args.workdir)
-        assets.ship_pixels = assets.ship.opaque_pixels()
-        CASES[args.case](args, assets)
-    except Failure as failure:
-        log(f"FAILED: {failure}")
-        return 1
-    except Exception:
-        traceback.print_exc()
-        return 1
-    log(f"{args.case} passed in {time.monotonic() - started:.1f} s")
-    return 0
+    return run_case(CASES[args.case], args, e2e.X_TOOLS + TOOLS.get(args.case, ()),
+                    lambda: e2e.load_assets(args.workdir))
 
 
 if __name__ == "__main__":

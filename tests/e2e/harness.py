@@ -8,6 +8,7 @@ reduces it (the low bits dropped) and a screenshot is reduced back from the 8 or
 16 bits per channel that `import` hands out.
 """
 
+import argparse
 import array
 import atexit
 import ctypes
@@ -22,6 +23,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 import zlib
 
 SCREEN_W = 640
@@ -70,6 +72,54 @@ def _kill_with_parent():
     # The game is killed outright: its X server goes at the same moment, and a
     # game that loses its server mid-frame may never finish on its own.
     _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
+def stop_process(proc, grace):
+    """Asks a process started here to end, then insists after grace seconds."""
+    if proc is not None and proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=grace)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
+def case_arguments(doc, cases, extra=None):
+    """The command line of a suite's script: where the game, its build and the
+    outputs are, the options extra() adds, and the case to run."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--game", required=True, help="the quorvane executable")
+    parser.add_argument("--workdir", required=True, help="the build directory (holds data/)")
+    parser.add_argument("--out", required=True, help="where screenshots and logs go")
+    if extra is not None:
+        extra(parser)
+    parser.add_argument("case", choices=sorted(cases))
+    args = parser.parse_args()
+    for name in ("game", "workdir", "out"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    return args
+
+
+def run_case(case, args, tools, setup):
+    """Runs one case of a suite from its main(): the case gets args and what
+    setup() returns; tools are the (program, Debian package) pairs it needs.
+    The exit status: 0 when every check held."""
+    install_signal_handlers()
+    os.makedirs(args.out, exist_ok=True)
+    started = time.monotonic()
+    try:
+        missing = sorted({package for tool, package in tools if not shutil.which(tool)})
+        check(not missing, f"missing tools: install the Debian packages {' '.join(missing)}")
+        case(args, setup())
+    except Failure as failure:
+        log(f"FAILED: {failure}")
+        return 1
+    except Exception:
+        traceback.print_exc()
+        return 1
+    log(f"{args.case} passed in {time.monotonic() - started:.1f} s")
+    return 0
 
 
 def wait_until(predicate, timeout, interval=0.02, what="condition"):
@@ -157,13 +207,7 @@ class Xvfb:
         return env
 
     def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc, 5)
 
     def __exit__(self, *exc):
         self.stop()
@@ -209,13 +253,7 @@ class Openbox:
         return self
 
     def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc, 5)
         shutil.rmtree(self.home, ignore_errors=True)
 
     def __exit__(self, *exc):
@@ -305,11 +343,7 @@ class Game:
             return None
 
     def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            self.proc.terminate()
-            if self.wait_exit(3) is None:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc, 3)
 
     def __exit__(self, *exc):
         self.stop()

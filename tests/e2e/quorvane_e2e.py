@@ -13,7 +13,6 @@ server's log and the recorded audio go to OUT_DIR/CASE/.  Exit status 0 when
 every check held.
 """
 
-import argparse
 import contextlib
 import os
 import re
@@ -21,13 +20,13 @@ import shutil
 import signal
 import sys
 import time
-import traceback
 
 from harness import (RATE, BYTES_PER_FRAME, Failure, Game, Keyboard, Openbox, Screen, Xvfb, check,
                      expect_runtime,
                      find_window, first_nonzero, first_sound, game_environment,
-                     install_signal_handlers, load_bmp, log, mismatches, mp3_duration, rgb565,
-                     input_focus, private_home, rms, shows, wait_until, window_geometry)
+                     load_bmp, log, mismatches, mp3_duration, rgb565,
+                     input_focus, private_home, rms, run_case, case_arguments, shows, wait_until,
+                     window_geometry)
 
 MAGENTA = (255, 0, 255)
 TEXT = rgb565(55, 55, 255)          # the score's colour
@@ -1083,35 +1082,21 @@ CASES = {
 }
 
 
+# What every case in a real X window needs: (program, Debian package).
+X_TOOLS = (("Xvfb", "xvfb"), ("xdotool", "xdotool"), ("import", "imagemagick"))
+
+
+def load_assets(workdir):
+    assets = Assets(workdir)
+    assets.ship_pixels = assets.ship.opaque_pixels()
+    return assets
+
+
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--game", required=True, help="the quorvane executable")
-    parser.add_argument("--workdir", required=True, help="the build directory (holds data/)")
-    parser.add_argument("--out", required=True, help="where screenshots and logs go")
-    parser.add_argument("--wm", choices=["openbox"], help="a window manager to run on the X server")
-    parser.add_argument("case", choices=sorted(CASES))
-    args = parser.parse_args()
-    for name in ("game", "workdir", "out"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
-    install_signal_handlers()
-    os.makedirs(args.out, exist_ok=True)
-    started = time.monotonic()
-    try:
-        if args.case != "no_display":
-            missing = [tool for tool in ("Xvfb", "xdotool", "import") if not shutil.which(tool)]
-            check(not missing, f"{', '.join(missing)} not found: install the Debian packages "
-                               "xvfb, xdotool and imagemagick")
-        assets = Assets(args.workdir)
-        assets.ship_pixels = assets.ship.opaque_pixels()
-        CASES[args.case](args, assets)
-    except Failure as failure:
-        log(f"FAILED: {failure}")
-        return 1
-    except Exception:
-        traceback.print_exc()
-        return 1
-    log(f"{args.case} passed in {time.monotonic() - started:.1f} s")
-    return 0
+    args = case_arguments(__doc__, CASES, lambda parser: parser.add_argument(
+        "--wm", choices=["openbox"], help="a window manager to run on the X server"))
+    needs = () if args.case == "no_display" else X_TOOLS
+    return run_case(CASES[args.case], args, needs, lambda: load_assets(args.workdir))
 
 
 if __name__ == "__main__":
