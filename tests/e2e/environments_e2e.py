@@ -29,8 +29,8 @@ import time
 from harness import (BYTES_PER_FRAME, RATE, SCREEN_H, SCREEN_W, Failure, Game, Keyboard, Openbox,
                      Screen, Xvfb, check, expect_runtime, find_window, first_nonzero, first_sound,
                      game_environment, input_focus, log, mismatches,
-                     mp3_duration, rms, run_case, case_arguments, shows, stop_process, wait_until,
-                     window_geometry, _stop_with_parent)
+                     mp3_duration, rms, run_case, case_arguments, fresh_folder, shows, stop_process,
+                     wait_until, window_geometry, _stop_with_parent)
 import quorvane_e2e as e2e
 from quorvane_e2e import (CONSOLE_AT, MENU_ITEM_X, MENU_ITEM_Y, RMS_FLOOR, SHIP_START,
                           find_opening, menu_selection, read_file, wait_selection)
@@ -44,11 +44,7 @@ class Session(contextlib.ExitStack):
     def __init__(self, args, name):
         super().__init__()
         self.args = args
-        self.out = os.path.join(args.out, name)
-        os.makedirs(self.out, exist_ok=True)
-        for old in os.listdir(self.out):
-            path = os.path.join(self.out, old)
-            shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+        self.out = fresh_folder(os.path.join(args.out, name))
         self.games = 0
         self.last = None
         self.env = None

@@ -74,6 +74,15 @@ def _kill_with_parent():
     _libc.prctl(_PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
+def fresh_folder(path):
+    """The folder at path, made or emptied: a case's outputs, none left from before."""
+    os.makedirs(path, exist_ok=True)
+    for old in os.listdir(path):
+        inside = os.path.join(path, old)
+        shutil.rmtree(inside) if os.path.isdir(inside) else os.remove(inside)
+    return path
+
+
 def stop_process(proc, grace):
     """Asks a process started here to end, then insists after grace seconds."""
     if proc is not None and proc.poll() is None:

@@ -16,7 +16,6 @@ every check held.
 import contextlib
 import os
 import re
-import shutil
 import signal
 import sys
 import time
@@ -25,8 +24,8 @@ from harness import (RATE, BYTES_PER_FRAME, Failure, Game, Keyboard, Openbox, Sc
                      expect_runtime,
                      find_window, first_nonzero, first_sound, game_environment,
                      load_bmp, log, mismatches, mp3_duration, rgb565,
-                     input_focus, private_home, rms, run_case, case_arguments, shows, wait_until,
-                     window_geometry)
+                     input_focus, private_home, rms, run_case, case_arguments, fresh_folder, shows,
+                     wait_until, window_geometry)
 
 MAGENTA = (255, 0, 255)
 TEXT = rgb565(55, 55, 255)          # the score's colour
@@ -121,14 +120,7 @@ class Session(contextlib.ExitStack):
     def __init__(self, args, name):
         super().__init__()
         self.args = args
-        self.out = os.path.join(args.out, name)
-        os.makedirs(self.out, exist_ok=True)
-        for old in os.listdir(self.out):
-            path = os.path.join(self.out, old)
-            if os.path.isdir(path):
-                shutil.rmtree(path)
-            else:
-                os.remove(path)
+        self.out = fresh_folder(os.path.join(args.out, name))
         # Where the games of this test keep their high-score table: one private
         # home for them all, never the real one.
         self.data_home = private_home()["XDG_DATA_HOME"]
