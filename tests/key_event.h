@@ -1,5 +1,5 @@
-// A key event as the library would deliver it; shared by the unit tests and
-// the benchmark, which have no other code in common.
+// A key event as the library would deliver it; shared by the unit tests, the
+// scripted session and the benchmark, which have no other code in common.
 #pragma once
 
 #include "SDL.h"

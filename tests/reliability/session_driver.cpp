@@ -16,6 +16,7 @@
 
 #include "game.h"
 #include "app/shell.h"
+#include "key_event.h"
 #include "platform/device.h"
 
 namespace {
@@ -76,11 +77,7 @@ void make_plan()
 
 void push_key(SDLKey key, Uint8 type)
 {
-    SDL_Event e{};
-    e.type = type;
-    e.key.type = type;
-    e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
-    e.key.keysym.sym = key;
+    SDL_Event e = key_event(type, key);
     SDL_PushEvent(&e);
 }
 
