@@ -6,10 +6,6 @@
 
 #include "game.h"
 
-// SDL_Quit is not left to run at exit: when the X server goes away, Xlib ends
-// the process with exit(1), and SDL_Quit would then wait forever on the dead
-// connection. Each exit of this program's own releases the library first.
-
 // A machine without working sound must still play: when the audio driver
 // cannot start and takes the whole start with it, try again without audio.
 void start_library()
@@ -127,7 +123,9 @@ int init_audio()
     return 1;
 }
 
-// A failed start-up releases the library itself before it exits.
+// A failed start-up releases the library itself before it exits. SDL_Quit is
+// not left to run at exit: when the X server goes away, Xlib ends the process
+// with exit(1), and SDL_Quit would then wait forever on the dead connection.
 void stop_start_up(StartFailure status)
 {
     SDL_Quit();

@@ -194,7 +194,7 @@ static bool same_table(const ScoreTable& a, const ScoreTable& b)
     return true;
 }
 
-static int find_entry(const ScoreTable& table, const ScoreEntry& entry)
+int find_entry(const ScoreTable& table, const ScoreEntry& entry)
 {
     for (int i = 0; i < table_count(table); ++i) {
         if (same_entry(table.entries[i], entry)) return i;

@@ -42,6 +42,9 @@ void clean_name(const char* raw, char* name, size_t size);
 // stays ahead, and of equal times the entry already in the table.
 int score_rank(const ScoreTable& table, int32_t score, int64_t time);
 
+// The index of an entry of the same score, time and name in the table, or -1.
+int find_entry(const ScoreTable& table, const ScoreEntry& entry);
+
 // Inserts at the entry's rank, dropping the last of a full table; the index or -1.
 int insert_score(ScoreTable& table, const ScoreEntry& entry);
 

@@ -76,9 +76,5 @@ void record_final_score()
 
 bool made_this_session(const ScoreEntry& entry)
 {
-    for (int i = 0; i < game.session_scores.count; ++i) {
-        const ScoreEntry& mine = game.session_scores.entries[i];
-        if (mine.score == entry.score && mine.time == entry.time && mine.name == entry.name) return true;
-    }
-    return false;
+    return find_entry(game.session_scores, entry) >= 0;
 }

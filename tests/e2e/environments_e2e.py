@@ -26,28 +26,28 @@ import sys
 import tempfile
 import time
 
-from harness import (BYTES_PER_FRAME, RATE, SCREEN_H, SCREEN_W, Failure, Game, Keyboard, Openbox,
-                     Screen, Xvfb, check, expect_runtime, find_window, first_nonzero, first_sound,
-                     game_environment, input_focus, log, mismatches,
-                     mp3_duration, rms, run_case, case_arguments, fresh_folder, shows, stop_process,
-                     wait_until, window_geometry, _stop_with_parent)
+from harness import (BYTES_PER_FRAME, RATE, SCREEN_H, SCREEN_W, Failure, Keyboard, Openbox, Screen,
+                     Xvfb, case_arguments, check, first_nonzero, first_sound, input_focus, log,
+                     mismatches, mp3_duration, rms, run_case, shows, stop_process, wait_until,
+                     window_geometry, _stop_with_parent)
 import quorvane_e2e as e2e
 from quorvane_e2e import (CONSOLE_AT, MENU_ITEM_X, MENU_ITEM_Y, RMS_FLOOR, SHIP_START,
                           find_opening, menu_selection, read_file, wait_selection)
 
 
-class Session(contextlib.ExitStack):
+class Session(e2e.Session):
     """A display (an X server, maybe with a window manager, or a Wayland
     compositor's Xwayland), the keyboard and screenshots, and the games
-    started on it.  Offers what the cases of quorvane_e2e.py use."""
+    started on it, which the cases of quorvane_e2e.py can use.  The case
+    starts the display itself and hands it over with use_display()."""
 
     def __init__(self, args, name):
-        super().__init__()
-        self.args = args
-        self.out = fresh_folder(os.path.join(args.out, name))
-        self.games = 0
-        self.last = None
+        super().__init__(args, name)
         self.env = None
+
+    def __enter__(self):
+        contextlib.ExitStack.__enter__(self)
+        return self
 
     def use_display(self, env, screen):
         self.env = env
@@ -55,31 +55,8 @@ class Session(contextlib.ExitStack):
         self.screen = screen
 
     def start_game(self, workdir=None, **env):
-        if self.games:
-            self.keys.up_all(["Left", "Right", "Up", "Down", "space", "Escape"])
-        self.games += 1
-        game = Game(self.args.game, workdir or self.args.workdir,
-                    game_environment(self.env, **env), self.out, f"game{self.games}")
-        self.enter_context(game)
-        game.window = find_window(self.env, "Quorvane", timeout=30)
-        game.window_seen = time.monotonic()
-        game.runtime = expect_runtime(game)
+        game, game.window = self.launch(self.env, workdir or self.args.workdir, env, 30)
         return game
-
-    def grab(self, game=None):
-        if game is not None:
-            game.expect_running()
-        self.last = self.screen.grab()
-        return self.last
-
-    def save(self, shot, name):
-        log(f"screenshot {self.screen.save(shot, name)}")
-
-    def __exit__(self, kind, value, tb):
-        if kind is not None and self.last is not None:
-            with contextlib.suppress(Exception):
-                self.save(self.last, "failed_last_screen")
-        return super().__exit__(kind, value, tb)
 
 
 def expect_exit(game, what, limit=10.0):

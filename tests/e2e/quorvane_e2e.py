@@ -125,6 +125,7 @@ class Session(contextlib.ExitStack):
         # home for them all, never the real one.
         self.data_home = private_home()["XDG_DATA_HOME"]
         self.games = 0
+        self.last = None
 
     def __enter__(self):
         super().__enter__()
@@ -136,18 +137,23 @@ class Session(contextlib.ExitStack):
         self.screen = Screen(self.x.env(), self.out)
         return self
 
-    def start_game(self, **env):
-        """Starts a game and waits for its window.  Every key is let go first,
-        so no key held for an earlier game carries over."""
+    def launch(self, display_env, workdir, env, window_timeout):
+        """Starts a game on the display and waits for its window: (game,
+        window).  Every key is let go first, so no key held for an earlier game
+        carries over."""
         if self.games:
             self.keys.up_all(["Left", "Right", "Up", "Down", "space", "Escape"])
         self.games += 1
-        game = Game(self.args.game, self.args.workdir, game_environment(self.x.env(), **env),
-                    self.out, f"game{self.games}")
+        game = Game(self.args.game, workdir, game_environment(display_env, **env), self.out,
+                    f"game{self.games}")
         self.enter_context(game)
-        window = find_window(self.x.env(), "Quorvane", timeout=15)
+        window = find_window(display_env, "Quorvane", timeout=window_timeout)
         game.window_seen = time.monotonic()
         game.runtime = expect_runtime(game)
+        return game, window
+
+    def start_game(self, **env):
+        game, window = self.launch(self.x.env(), self.args.workdir, env, 15)
         geometry = window_geometry(self.x.env(), window)
         # Under a window manager the classic runtime draws in a borderless
         # full-screen window of its own and leaves its named window to the
@@ -170,7 +176,7 @@ class Session(contextlib.ExitStack):
 
     def __exit__(self, kind, value, tb):
         # A failed check leaves the last screen it saw for people to look at.
-        if kind is not None and getattr(self, "last", None) is not None:
+        if kind is not None and self.last is not None:
             with contextlib.suppress(Exception):
                 self.save(self.last, "failed_last_screen")
         return super().__exit__(kind, value, tb)
