@@ -17,6 +17,11 @@ PACKAGES=(
   clang-format
 )
 
+# What the browser build adds: emscripten, whose Node.js-run parts find their
+# modules there only when Node.js is Debian's own; Chromium for its tests.
+WEB_PACKAGES=(emscripten chromium)
+export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
+
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
@@ -35,4 +40,12 @@ install_missing() {
 build() {
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$BUILD" -j "$(nproc)"
+}
+
+# The browser build, in its own tree, from the native build's data and icons.
+web_build() {
+  local tree=$1
+  emcmake cmake -S "$ROOT" -B "$tree" -DCMAKE_BUILD_TYPE=Release \
+    -DQUORVANE_DATA_DIR="$BUILD/data" -DQUORVANE_ICON_DIR="$BUILD/icons" >/dev/null
+  cmake --build "$tree" -j "$(nproc)"
 }

@@ -1,6 +1,61 @@
 #include "platform/draw.h"
 
+#include <array>
+
 #include "game.h"
+
+#ifdef __EMSCRIPTEN__
+// A browser's surfaces are canvases: their pixel memory is a copy, taken and
+// put back whole by a lock. There the pixels written between lock and unlock
+// are gathered instead, and filled in place in one call at the unlock.
+extern "C" void quorvane_fill_pixels(SDL_Surface* surface, const uint32_t* pixels, int count);
+
+static struct {
+    SDL_Surface* surface;
+    std::array<uint32_t, 3 * 1024> pixels;  // x, y, mapped colour
+    int count;
+} batch;
+
+static void flush_pixels()
+{
+    if (batch.count > 0) quorvane_fill_pixels(batch.surface, batch.pixels.data(), batch.count);
+    batch.count = 0;
+}
+
+bool lock_pixels(SDL_Surface* surface)
+{
+    flush_pixels();
+    batch.surface = surface;
+    return true;
+}
+
+void unlock_pixels(SDL_Surface* surface)
+{
+    if (surface == batch.surface) flush_pixels();
+    batch.surface = nullptr;
+}
+
+void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue)
+{
+    const Uint32 value = SDL_MapRGB(surface->format, static_cast<Uint8>(red), static_cast<Uint8>(green),
+                                    static_cast<Uint8>(blue));
+    if (surface != batch.surface || batch.count == static_cast<int>(batch.pixels.size() / 3)) flush_pixels();
+    uint32_t* p = batch.pixels.data() + 3 * batch.count++;
+    p[0] = static_cast<uint32_t>(x);
+    p[1] = static_cast<uint32_t>(y);
+    p[2] = value;
+    if (surface != batch.surface) flush_pixels();  // unlocked: written at once
+}
+#else
+bool lock_pixels(SDL_Surface* surface)
+{
+    return !SDL_MUSTLOCK(surface) || SDL_LockSurface(surface) == 0;
+}
+
+void unlock_pixels(SDL_Surface* surface)
+{
+    if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+}
 
 // No bounds checks here: callers pass coordinates inside the surface.
 void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue)
@@ -23,6 +78,7 @@ void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue)
     default: break;
     }
 }
+#endif
 
 void fill_box(int x, int y, int width, int height, uint32_t colour)
 {

@@ -7,6 +7,10 @@
 #include "SDL.h"
 #include "SDL_ttf.h"
 
+// Direct pixel writes (put_pixel) go between these; false when the surface
+// cannot be locked.
+bool lock_pixels(SDL_Surface* surface);
+void unlock_pixels(SDL_Surface* surface);
 void put_pixel(SDL_Surface* surface, int x, int y, int red, int green, int blue);
 void fill_box(int x, int y, int width, int height, uint32_t colour);
 void clear_surface(SDL_Surface* surface, int red, int green, int blue);

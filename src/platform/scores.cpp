@@ -529,6 +529,23 @@ static ReadResult read_table(int dir_fd, const Place& place, ScoreTable& table, 
     return read_done;
 }
 
+// rename, failing with EEXIST rather than replace a file of that name. The
+// browser's C library has no renameat2: there the name is tested first, which
+// holds as long as the lock is, and nothing but the game writes in its folder.
+static int move_unless_taken(int dir_fd, const char* from, const char* to)
+{
+#ifdef RENAME_NOREPLACE
+    return renameat2(dir_fd, from, dir_fd, to, RENAME_NOREPLACE);
+#else
+    struct stat status;
+    if (fstatat(dir_fd, to, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return renameat(dir_fd, from, dir_fd, to);
+#endif
+}
+
 // What keep_aside did, so that it can be undone when the repair fails.
 enum AsideResult { aside_failed, aside_linked, aside_moved };
 
@@ -554,7 +571,7 @@ static AsideResult keep_aside(int dir_fd, const Place& place, char* aside, size_
         if (linkat(dir_fd, place.base, dir_fd, aside, 0) == 0) return aside_linked;
         error = errno;
         if (error == EPERM || error == EOPNOTSUPP || error == EMLINK) {
-            if (renameat2(dir_fd, place.base, dir_fd, aside, RENAME_NOREPLACE) == 0) return aside_moved;
+            if (move_unless_taken(dir_fd, place.base, aside) == 0) return aside_moved;
             error = errno;
         }
     }

@@ -39,12 +39,11 @@ void draw_stars()
 {
     SDL_Surface* screen = game.screen;
     // Lock once for the whole batch of direct pixel writes, never per pixel.
-    const bool lock = SDL_MUSTLOCK(screen);
-    if (lock && SDL_LockSurface(screen) < 0) return;
+    if (!lock_pixels(screen)) return;
     for (const Star& s : game.stars) {
         if (s.y < 0) continue;
         const int grey = star_grey(s.speed);
         if (grey >= 0) put_pixel(screen, s.x, s.y, grey, grey, grey);
     }
-    if (lock) SDL_UnlockSurface(screen);
+    unlock_pixels(screen);
 }
