@@ -49,3 +49,8 @@ web_build() {
     -DQUORVANE_DATA_DIR="$BUILD/data" -DQUORVANE_ICON_DIR="$BUILD/icons" >/dev/null
   cmake --build "$tree" -j "$(nproc)"
 }
+
+# playwright-core for the browser tests, as the lock file pins it.
+web_test_tools() {
+  (cd "$ROOT/tests/web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+}

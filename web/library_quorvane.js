@@ -610,6 +610,16 @@ mergeInto(LibraryManager.library, {
     return SDL.pollEvent(ptr);
   },
 
+  // ---- The end ---------------------------------------------------------------
+
+  // The game's exit(), with its status, told to the page first: emscripten
+  // tells the page of an exit only when nothing is pending, and takes the
+  // return of a main that sleeps for one.
+  exit: function(status) {
+    if (Module['onGameEnd']) Module['onGameEnd'](status);
+    exit(status);
+  },
+
   // ---- Frames ---------------------------------------------------------------
 
   // The canvas is the screen and every copy lands on it at once, so a flip
@@ -642,18 +652,22 @@ mergeInto(LibraryManager.library, {
         time: audio ? audio.currentTime : 0,
       };
     },
+    wait: function(audio) {
+      QuorvaneMusic.waiting = audio;
+      if (Module['onSoundWaiting']) Module['onSoundWaiting'](audio !== null);
+    },
     start: function(audio) {
       var played = audio.play();
       if (played && played.catch) {
         played.catch(function(e) {
-          if (SDL.music.audio === audio) QuorvaneMusic.waiting = audio;
+          if (SDL.music.audio === audio) QuorvaneMusic.wait(audio);
         });
       }
     },
     install: function() {
       QuorvaneKeys.onPress.push(function() {
         var audio = QuorvaneMusic.waiting;
-        QuorvaneMusic.waiting = null;
+        if (audio) QuorvaneMusic.wait(null);
         if (audio && SDL.music.audio === audio) QuorvaneMusic.start(audio);
       });
     },
@@ -670,7 +684,7 @@ mergeInto(LibraryManager.library, {
     audio.volume = SDL.music.volume;
     audio.onended = null;
     SDL.music.audio = audio;
-    QuorvaneMusic.waiting = null;
+    if (QuorvaneMusic.waiting) QuorvaneMusic.wait(null);
     QuorvaneMusic.start(audio);
     return 0;
   },
@@ -682,7 +696,7 @@ mergeInto(LibraryManager.library, {
       audio.currentTime = 0;
     }
     SDL.music.audio = null;
-    QuorvaneMusic.waiting = null;
+    if (QuorvaneMusic.waiting) QuorvaneMusic.wait(null);
     return 0;
   },
 });

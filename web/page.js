@@ -16,6 +16,7 @@
     messageText.textContent = text;
     message.classList.toggle('failed', failed);
     message.hidden = false;
+    again.textContent = failed ? 'Try again' : 'Play again';
     again.hidden = false;
     again.focus();
     if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
@@ -30,12 +31,27 @@
 
   again.addEventListener('click', () => location.reload());
 
-  window.addEventListener('error', (event) => {
-    fail('Quorvane stopped: ' + (event.message || event.error || 'an error in the page'));
-  });
-  window.addEventListener('unhandledrejection', (event) => {
-    fail('Quorvane stopped: ' + (event.reason && event.reason.message || event.reason));
-  });
+  // The game ends through exit(): 0 when the player quit, its own status
+  // when it could not start, with the lines it wrote.
+  function ended(status) {
+    if (status === 0) {
+      show('The game has ended.', false);
+    } else {
+      const said = lines.filter((l) => !/^(SDL_Quit|TTF_Quit)/.test(l)).join('\n');
+      fail((said || 'Quorvane could not start.') + '\n(exit status ' + status + ')');
+    }
+  }
+
+  // The game's exit() unwinds through the page as a thrown ExitStatus, once
+  // the page has been told; anything else thrown is the page's own error.
+  function thrown(event, what) {
+    event.preventDefault();
+    if (what && what.name === 'ExitStatus') return;
+    const text = String((what && what.message) || event.message || what || 'an error in the page');
+    fail((/quorvane\.data/.test(text) ? 'Quorvane cannot start: its data could not be loaded. ' : 'Quorvane stopped: ') + text);
+  }
+  window.addEventListener('error', (event) => thrown(event, event.error));
+  window.addEventListener('unhandledrejection', (event) => thrown(event, event.reason));
 
   document.getElementById('fullscreen').addEventListener('click', (event) => {
     event.currentTarget.blur();
@@ -62,17 +78,12 @@
       console.error(text);
       lines.push(text);
     },
-    // The game ends through exit(): 0 when the player quit, its own status
-    // when it could not start, with the lines it wrote.
-    onExit: (status) => {
-      if (status === 0) {
-        show('The game has ended.', false);
-      } else {
-        const said = lines.filter((l) => !/^(SDL_Quit|TTF_Quit)/.test(l)).join('\n');
-        fail((said || 'Quorvane could not start.') + '\n(exit status ' + status + ')');
-      }
-    },
+    onGameEnd: ended,
     onAbort: (what) => fail('Quorvane stopped: ' + what),
+    // The browser holds the music back until the player presses a key or clicks.
+    onSoundWaiting: (waiting) => {
+      document.getElementById('sound-note').hidden = !waiting;
+    },
   };
 
   const script = document.createElement('script');

@@ -137,4 +137,9 @@ void shut_down()
     TTF_Quit();
     Mix_CloseAudio();
     SDL_Quit();
+#ifdef __EMSCRIPTEN__
+    // In a browser, main's return after its waits ends nothing: the page
+    // learns that the game is over only from exit.
+    exit(0);
+#endif
 }

@@ -1,5 +1,6 @@
 // What the browser test and the browser benchmark share: the site served as
 // a web server would, and Debian's Chromium, headless, in a fresh profile.
+import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -53,19 +54,64 @@ export const chromiumArgs = ['--no-sandbox', '--disable-gpu', '--disable-quic', 
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
 // A fresh profile per case; the page's console kept for the case's checks.
-export async function openBrowser({ viewport = { width: 900, height: 720 }, args = [], route } = {}) {
+export async function openBrowser({ viewport = { width: 900, height: 720 }, args = [], route, ignoreDefaultArgs, headed, env } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium', headless: true, args: chromiumArgs.concat(args), viewport });
+    executablePath: '/usr/bin/chromium', headless: !headed, args: chromiumArgs.concat(args), viewport, ignoreDefaultArgs, env });
   const page = context.pages()[0] || (await context.newPage());
   const consoleLines = [];
   page.on('console', (m) => consoleLines.push(`${m.type()}: ${m.text()}`));
   page.on('pageerror', (e) => consoleLines.push(`pageerror: ${e.message}`));
   if (route) await route(page);
+  // Playwright's evaluate counts as the player's own action (a user gesture),
+  // which would let the page play sound and pass for a player's press; this
+  // looks without touching.
+  const cdp = await context.newCDPSession(page);
+  const peek = async (fn, ...args) => {
+    const expression = `(${fn})(...${JSON.stringify(args)})`;
+    const r = await cdp.send('Runtime.evaluate', { expression, returnByValue: true, awaitPromise: true, userGesture: false });
+    if (r.exceptionDetails) throw new Error(`in the page: ${r.exceptionDetails.exception?.description || r.exceptionDetails.text}`);
+    return r.result.value;
+  };
   const close = async () => {
     await context.close();
     fs.rmSync(profile, { recursive: true, force: true });
   };
-  return { context, page, console: consoleLines, close };
+  return { context, page, peek, console: consoleLines, close };
 }
 
+
+// A private X display with openbox managing it, for a browser window that
+// real key presses (xdotool, through the X server) reach as a player's do.
+export async function desktop() {
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-x-'));
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const number = await new Promise((resolve, reject) => {
+    let text = '';
+    xvfb.stdio[3].on('data', (d) => {
+      text += d;
+      if (text.includes('\n')) resolve(text.trim());
+    });
+    xvfb.on('exit', (code) => reject(new Error(`Xvfb ended with status ${code}`)));
+  });
+  const env = { ...process.env, DISPLAY: `:${number}`, HOME: home, XDG_CONFIG_HOME: path.join(home, 'config'),
+    XDG_CACHE_HOME: path.join(home, 'cache') };
+  const wm = spawn('openbox', ['--sm-disable'], { env, stdio: 'ignore' });
+  await waitUntil('openbox', () => {
+    try {
+      return /window id/.test(execFileSync('xprop', ['-root', '_NET_SUPPORTING_WM_CHECK'], { env }).toString());
+    } catch (e) {
+      return false;
+    }
+  }, 30000);
+  return {
+    env,
+    key: (name) => execFileSync('xdotool', ['key', name], { env }),
+    close: () => {
+      wm.kill();
+      xvfb.kill();
+      fs.rmSync(home, { recursive: true, force: true });
+    },
+  };
+}

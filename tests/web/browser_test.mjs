@@ -7,7 +7,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import { check, Failure, log, openBrowser, serve, sleep, waitUntil } from './browser.mjs';
+import { check, desktop, Failure, log, openBrowser, serve, sleep, waitUntil } from './browser.mjs';
 
 const W = 640, H = 480;
 
@@ -33,8 +33,8 @@ function rgb565(r, g, b) {
 const starColours = new Set([0, rgb565(55, 55, 55), rgb565(150, 150, 150), rgb565(255, 255, 255)]);
 
 // The canvas as RGB565, the way the desktop's 16-bit screen holds it.
-async function frame(page) {
-  const b64 = await page.evaluate(() => {
+async function frame(g) {
+  const b64 = await g.peek(() => {
     const c = document.getElementById('screen');
     const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
     let s = '';
@@ -116,11 +116,44 @@ function savePair(file, desktop, browser, diff) {
 }
 
 // The menu is up once the game has drawn its background over the canvas.
-async function menuShown(page) {
-  await waitUntil('the menu', () => page.evaluate(() => {
+async function menuShown(g) {
+  await waitUntil('the menu', () => g.peek(() => {
     const d = document.getElementById('screen').getContext('2d').getImageData(335, 275, 1, 1).data;
     return d[0] + d[1] + d[2] > 0;
   }), 15000);
+}
+
+// The text of the empty high-score screen, line by line (rows of the screen
+// where only it is drawn): as wide as the desktop's within 5%, in the same
+// place within 2 pixels, and in the desktop's one solid colour.
+const textLines = { title: [30, 90], 'no scores yet': [130, 170], hint: [436, 475] };
+function textBox(frame, [top, bottom]) {
+  const box = { x0: W, y0: H, x1: -1, y1: -1, colours: new Set() };
+  for (let y = top; y < bottom; y++) {
+    for (let x = 0; x < W; x++) {
+      const p = frame[y * W + x];
+      if (starColours.has(p)) continue;
+      box.colours.add(p);
+      box.x0 = Math.min(box.x0, x);
+      box.x1 = Math.max(box.x1, x);
+      box.y0 = Math.min(box.y0, y);
+      box.y1 = Math.max(box.y1, y);
+    }
+  }
+  return box;
+}
+function checkText(desktop, browser) {
+  for (const [line, rows] of Object.entries(textLines)) {
+    const d = textBox(desktop, rows), b = textBox(browser, rows);
+    check(d.x1 >= 0 && b.x1 >= 0, `${line}: no text found`);
+    const dw = d.x1 - d.x0 + 1, bw = b.x1 - b.x0 + 1;
+    log(`${line}: desktop ${dw} px wide at (${d.x0}, ${d.y0}), browser ${bw} px at (${b.x0}, ${b.y0}), ` +
+      `${b.colours.size} colour${b.colours.size == 1 ? '' : 's'}`);
+    check(Math.abs(bw - dw) <= 0.05 * dw, `${line}: ${bw} px wide in the browser, ${dw} px on the desktop`);
+    check(Math.abs(b.x0 - d.x0) <= 2 && Math.abs(b.y0 - d.y0) <= 2 && Math.abs(b.y1 - d.y1) <= 2,
+      `${line}: at (${b.x0}, ${b.y0}) in the browser, (${d.x0}, ${d.y0}) on the desktop`);
+    check(b.colours.size == 1 && [...b.colours][0] == [...d.colours][0], `${line}: drawn in ${b.colours.size} colours`);
+  }
 }
 
 // ---- Cases ------------------------------------------------------------------
@@ -135,12 +168,12 @@ cases.frames = async (o, url) => {
   const g = await openBrowser();
   try {
     await g.page.goto(url);
-    await menuShown(g.page);
-    const menu = await frame(g.page);
-    await g.page.keyboard.press('ArrowDown');
+    await menuShown(g);
+    const menu = await frame(g);
+    await select(g, 1);
     await g.page.keyboard.press('Space');
     await sleep(300);
-    const table = await frame(g.page);
+    const table = await frame(g);
     const results = [];
     for (const [name, browser, need] of [['menu', menu, 0.999], ['high_scores', table, 0.99]]) {
       const desktop = readRgb565(path.join(ref, name + '.rgb565'));
@@ -151,9 +184,310 @@ cases.frames = async (o, url) => {
       results.push([name, same, need]);
     }
     for (const [name, same, need] of results) check(same >= need, `${name}: only ${(same * 100).toFixed(3)}% equal`);
+    checkText(readRgb565(path.join(ref, 'high_scores.rgb565')), table);
   } finally {
     await g.close();
     fs.rmSync(ref, { recursive: true, force: true });
+  }
+};
+
+// Which menu item is lit: the brightest of the three.
+async function litItem(g) {
+  return g.peek(() => {
+    const ctx = document.getElementById('screen').getContext('2d');
+    let best = -1, lit = -1;
+    [260, 300, 340].forEach((y, i) => {
+      const d = ctx.getImageData(285, y + 6, 130, 22).data;
+      let sum = 0;
+      for (let k = 0; k < d.length; k += 4) sum += d[k] + d[k + 1] + d[k + 2];
+      if (sum > best) [best, lit] = [sum, i];
+    });
+    return lit;
+  });
+}
+
+// Lights a menu item by pressing Up or Down: a press held past the game's
+// short key repeat delay may take two steps.
+async function select(g, item) {
+  for (let tries = 0; tries < 10; tries++) {
+    const lit = await litItem(g);
+    if (lit == item) return;
+    await g.page.keyboard.press(lit < item ? 'ArrowDown' : 'ArrowUp');
+    await sleep(50);
+  }
+  throw new Failure(`menu item ${item} could not be lit`);
+}
+
+// A key held as a browser holds it: one press, then, after the system's
+// delay, its own repeats (about 500 ms, then 30 a second) until released.
+async function hold(page, key, ms) {
+  const end = Date.now() + ms;
+  await page.keyboard.down(key);
+  await sleep(Math.min(500, ms));
+  while (Date.now() < end) {
+    await page.keyboard.down(key);  // pressed again while down: a repeat
+    await sleep(33);
+  }
+  await page.keyboard.up(key);
+}
+
+// Records, in the page, whether each key press reached the page's default
+// handling (a scroll, for arrows and Space).
+async function watchDefaults(g) {
+  await g.peek(() => {
+    window.defaultsLeft = [];
+    window.addEventListener('keydown', (e) => {
+      if (!e.defaultPrevented) window.defaultsLeft.push(e.key);
+    });
+  });
+}
+
+// A held Down walks the menu to EXIT within a second, keys working with no
+// click first; a quick press is one step however many repeats the browser
+// fires in it; a held Space fires at the game's 300 ms pace, not faster; no
+// arrow or Space reaches the page.
+cases.keys = async (o, url) => {
+  const g = await openBrowser();
+  try {
+    const page = g.page;
+    await page.goto(url);
+    await menuShown(g);
+    await watchDefaults(g);
+    check((await litItem(g)) == 0, 'the menu does not start on NEW GAME');
+    const pressed = Date.now();
+    const walking = hold(page, 'ArrowDown', 1200);
+    const reached = await waitUntil('EXIT lit', async () => (await litItem(g)) == 2 && Date.now(), 3000);
+    await walking;
+    log(`held Down: EXIT lit ${reached - pressed} ms after the press`);
+    check(reached - pressed <= 1000, `a held Down took ${reached - pressed} ms to reach EXIT`);
+
+    // A press with a burst of the browser's repeats, all within SDL's 10 ms
+    // delay: one step on the desktop.
+    let step = null;
+    for (let attempt = 0; attempt < 5 && step === null; attempt++) {
+      const before = await litItem(g);
+      const t = Date.now();
+      await page.keyboard.down('ArrowUp');
+      await page.keyboard.down('ArrowUp');
+      await page.keyboard.down('ArrowUp');
+      await page.keyboard.up('ArrowUp');
+      if (Date.now() - t < 9) step = [before, await (sleep(100).then(() => litItem(g)))];
+      else await select(g, 2);
+    }
+    check(step !== null, 'no quick enough press could be sent');
+    check(step[0] == 2 && step[1] == 1, `a quick press of Up with browser repeats went from item ${step[0]} to ${step[1]}`);
+    await select(g, 0);
+
+    // Space held from the menu: the game starts, and each new shot shows at
+    // the ship's nose, over the black above it.
+    await g.peek(() => {
+      window.launches = [];
+      let was = false;
+      const ctx = document.getElementById('screen').getContext('2d');
+      window.launchWatch = setInterval(() => {
+        const d = ctx.getImageData(313, 336, 10, 14).data;
+        let lit = 0;
+        for (let k = 0; k < d.length; k += 4) if (d[k] + d[k + 1] + d[k + 2] > 200 && !(d[k] == d[k + 1] && d[k] == d[k + 2])) lit++;
+        const now = lit > 20;
+        if (now && !was) window.launches.push(performance.now());
+        was = now;
+      }, 3);
+    });
+    await hold(page, 'Space', 1350);
+    const launches = await g.peek(() => {
+      clearInterval(window.launchWatch);
+      return window.launches;
+    });
+    const gaps = launches.slice(1).map((t, i) => Math.round(t - launches[i]));
+    log(`held Space: ${launches.length} shots, ${gaps.join(', ')} ms apart`);
+    check(launches.length >= 4, `a held Space fired ${launches.length} shots in 1.35 s`);
+    check(gaps.every((gap) => gap >= 295 && gap <= 380), `shots came ${gaps.join(', ')} ms apart, not every 300 ms`);
+    const left = await g.peek(() => window.defaultsLeft);
+    check(left.length == 0, `keys left to the page's default handling: ${left.join(' ')}`);
+  } finally {
+    await g.close();
+  }
+};
+
+// Where the browser blocks sound until the player acts, the track starts at
+// the first key press and loops from then on; where it does not, at once. A
+// new game starts it again from its beginning.
+cases.music = async (o, url) => {
+  const state = (g) => g.peek(() => Module.musicState());
+  for (const blocked of [true, false]) {
+    const policy = blocked ? 'user-gesture-required' : 'no-user-gesture-required';
+    // Playwright mutes the headless browser, and muted sound may always play.
+    const g = await openBrowser({ args: [`--autoplay-policy=${policy}`], ignoreDefaultArgs: ['--mute-audio'] });
+    try {
+      const page = g.page;
+      await page.goto(url);
+      await menuShown(g);
+      await sleep(300);
+      const first = await state(g);
+      if (blocked) {
+        check(first.waiting && !first.playing, `sound blocked: the track should wait for a press (${JSON.stringify(first)})`);
+        check(await g.peek(() => !document.getElementById('sound-note').hidden), 'the page does not say that sound starts at a press');
+        await page.keyboard.press('ArrowDown');
+      }
+      const playing = await waitUntil('the music', async () => {
+        const s = await state(g);
+        return s.playing && s.time > 0.2 && s;
+      });
+      check(playing.loop, 'the track does not loop');
+      check(await g.peek(() => document.getElementById('sound-note').hidden), 'the note about sound stays after the music started');
+      await sleep(700);
+      const later = await state(g);
+      check(later.playing && later.time > playing.time + 0.4, `the music stopped: ${JSON.stringify(later)}`);
+      await select(g, 0);
+      await page.keyboard.press('Space');
+      const restarted = await waitUntil('the track from its start', async () => {
+        const s = await state(g);
+        return s.playing && s.time < 0.5 && s;
+      }, 3000);
+      check(restarted.loop, 'the track restarted does not loop');
+      const errors = g.console.filter((l) => /^(error|pageerror)/.test(l));
+      check(errors.length == 0, `the page reported: ${errors.join(' | ')}`);
+      log(`${blocked ? 'sound blocked until a press' : 'sound allowed'}: plays, loops, restarts with a new game`);
+    } finally {
+      await g.close();
+    }
+  }
+};
+
+// The picture's box on the page, the stage it sits in, and how it is scaled.
+function layout(g) {
+  return g.peek(() => {
+    const c = document.getElementById('screen').getBoundingClientRect();
+    const s = (document.fullscreenElement || document.getElementById('stage')).getBoundingClientRect();
+    return { c: { x: c.x, y: c.y, w: c.width, h: c.height }, s: { x: s.x, y: s.y, w: s.width, h: s.height },
+      rendering: getComputedStyle(document.getElementById('screen')).imageRendering };
+  });
+}
+
+function checkFits(where, l) {
+  const { c, s } = l;
+  check(Math.abs(c.w * 3 - c.h * 4) <= 4, `${where}: the picture is ${c.w}x${c.h}, not 4:3`);
+  check(Math.abs(c.w - s.w) <= 1 || Math.abs(c.h - s.h) <= 1, `${where}: ${c.w}x${c.h} is not the largest 4:3 in ${s.w}x${s.h}`);
+  check(c.w <= s.w + 1 && c.h <= s.h + 1, `${where}: ${c.w}x${c.h} does not fit in ${s.w}x${s.h}`);
+  const left = c.x - s.x, right = s.x + s.w - c.x - c.w, top = c.y - s.y, bottom = s.y + s.h - c.y - c.h;
+  check(Math.abs(left - right) <= 1 && Math.abs(top - bottom) <= 1, `${where}: the picture is not centred`);
+  check(l.rendering == 'pixelated', `${where}: the picture is scaled smooth (${l.rendering})`);
+}
+
+async function messageShown(g, timeout = 10000) {
+  return waitUntil('the page\'s message', () => g.peek(() => {
+    const m = document.getElementById('message');
+    return !m.hidden && getComputedStyle(m).display != 'none' && document.getElementById('message-text').textContent;
+  }), timeout);
+}
+
+// The title, the game's own icon, the picture centred and sharp at the
+// largest 4:3 that fits, following the window; full screen; the end of a game
+// (Escape, the EXIT item) said on the page, with a new game offered.
+cases.page = async (o, url) => {
+  const g = await openBrowser({ viewport: { width: 1000, height: 700 } });
+  try {
+    const page = g.page;
+    await page.goto(url);
+    await menuShown(g);
+    check((await page.title()) == 'Quorvane', `the title is "${await page.title()}"`);
+    const icon = await g.peek(async () => {
+      const link = document.querySelector('link[rel=icon]');
+      const r = await fetch(link.href);
+      return { type: r.headers.get('Content-Type'), bytes: btoa(String.fromCharCode(...new Uint8Array(await r.arrayBuffer()))) };
+    });
+    const own = fs.readFileSync(path.join(o.build, 'icons', 'quorvane-64.png'));
+    check(Buffer.from(icon.bytes, 'base64').equals(own), 'the favicon is not the game\'s own icon');
+    for (const [w, h] of [[1000, 700], [640, 900], [1600, 560]]) {
+      await page.setViewportSize({ width: w, height: h });
+      await sleep(100);
+      checkFits(`a ${w}x${h} window`, await layout(g));
+    }
+    await page.screenshot({ path: path.join(o.out, 'page-wide.png') });
+    const note = await g.peek(() => document.getElementById('escape-note').textContent);
+    check(/full screen/.test(note) && /Escape/.test(note), `the page does not say what Escape does in full screen: "${note}"`);
+
+    await page.click('#fullscreen');
+    await waitUntil('full screen', () => g.peek(() => document.fullscreenElement && document.fullscreenElement.id));
+    checkFits('full screen', await layout(g));
+    await g.peek(() => document.exitFullscreen());
+    await waitUntil('full screen left', () => g.peek(() => !document.fullscreenElement));
+    // After the click the game's keys still work: the button keeps no focus.
+    await page.keyboard.press('ArrowDown');
+    await sleep(100);
+    check((await litItem(g)) > 0, 'keys do not reach the game after the full-screen button');
+
+    // The game ended by Escape: said so, and a new one offered.
+    await page.keyboard.press('Escape');
+    const said = await messageShown(g);
+    check(/ended/.test(said), `after Escape the page says "${said}"`);
+    await page.screenshot({ path: path.join(o.out, 'page-ended.png') });
+    await page.click('#again');
+    await waitUntil('the page again', () => g.peek(() => document.getElementById('message').hidden));
+    await menuShown(g);
+    // And by the EXIT item.
+    await select(g, 2);
+    await page.keyboard.press('Space');
+    check(/ended/.test(await messageShown(g)), 'the EXIT item does not end the game on the page');
+  } finally {
+    await g.close();
+  }
+};
+
+// A start that fails shows the reason on the page, never a black picture: a
+// data file missing (the game's own message), the data not served, no
+// WebAssembly, the game's code broken.
+cases.failures = async (o, url) => {
+  const tries = [
+    ['a missing data file', /Couldn't load image data\/left\.bmp: Couldn't open data\/left\.bmp[^]*status 3/,
+      (page) => page.route('**/quorvane.js', async (route) => {
+        const r = await route.fetch();
+        const text = (await r.text()).replace('"filename":"/data/left.bmp"', '"filename":"/data/gone.bmp"');
+        await route.fulfill({ response: r, body: text });
+      })],
+    ['the data not served', /quorvane\.data/, (page) => page.route('**/quorvane.data', (route) => route.fulfill({ status: 404, body: 'gone' }))],
+    ['no WebAssembly', /WebAssembly/, (page) => page.addInitScript(() => delete window.WebAssembly)],
+    ['the code broken', /stopped/, (page) => page.route('**/quorvane.wasm', (route) => route.fulfill({ status: 200, contentType: 'application/wasm', body: 'not a module' }))],
+  ];
+  for (const [what, expected, route] of tries) {
+    const g = await openBrowser({ route });
+    try {
+      await g.page.goto(url);
+      const said = await messageShown(g);
+      log(`${what}: "${said.replace(/\n/g, ' / ')}"`);
+      check(expected.test(said), `${what}: the page says "${said}"`);
+      await g.page.screenshot({ path: path.join(o.out, `failed-${what.replace(/ /g, '-')}.png`) });
+    } finally {
+      await g.close();
+    }
+  }
+};
+
+// What the page says of Escape in full screen, found with real key presses
+// through an X server (synthetic ones skip the browser's own handling): the
+// first leaves full screen and never reaches the game; the next ends it.
+cases.escape_full_screen = async (o, url) => {
+  const x = await desktop();
+  let g = null;
+  try {
+    g = await openBrowser({ headed: true, env: x.env, viewport: null });
+    await g.page.goto(url);
+    await menuShown(g);
+    await g.page.click('#fullscreen');
+    await waitUntil('full screen', () => g.peek(() => !!document.fullscreenElement));
+    await sleep(500);
+    const frames = await g.peek(() => Module.frameCount());
+    x.key('Escape');
+    await waitUntil('full screen left', () => g.peek(() => !document.fullscreenElement));
+    await sleep(500);
+    check(await g.peek(() => document.getElementById('message').hidden), 'the Escape that left full screen ended the game');
+    check((await g.peek(() => Module.frameCount())) > frames, 'the game stopped drawing');
+    x.key('Escape');
+    check(/ended/.test(await messageShown(g)), 'the second Escape did not end the game');
+    log('in full screen, Escape leaves full screen only; the next Escape ends the game');
+  } finally {
+    if (g) await g.close();
+    x.close();
   }
 };
 
