@@ -832,14 +832,15 @@ static bool decode_our_png(const std::vector<uint8_t>& png, Decoded& out)
     return true;
 }
 
-// Both desktop icons, decoded, each with the size its file name gives.
+// Every icon (the desktop's and the web app's), decoded, each with the size
+// its file name gives.
 // Every check reads them as RGBA.
 class Icons : public ::testing::Test {
 protected:
     std::vector<std::pair<int, Decoded>> icons;
     void SetUp() override
     {
-        for (int size : {64, 128}) {
+        for (int size : {64, 128, 192, 512}) {
             SCOPED_TRACE(size);
             std::vector<uint8_t> png;
             ASSERT_TRUE(

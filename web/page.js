@@ -63,6 +63,33 @@
     }
   });
 
+  // The player's name: remembered by the browser, "player" at first, shown
+  // as the game will keep it once the box is left. Enter or Escape give the
+  // keys back to the game.
+  const nameBox = document.getElementById('name');
+  const remembered = (() => {
+    try {
+      return localStorage.getItem('quorvane.name');
+    } catch (e) {
+      return null;  // storage blocked: the name lasts as long as the page
+    }
+  })();
+  nameBox.value = remembered || 'player';
+  function remember() {
+    try {
+      localStorage.setItem('quorvane.name', nameBox.value);
+    } catch (e) {}
+  }
+  nameBox.addEventListener('input', remember);
+  nameBox.addEventListener('change', () => {
+    if (window.Module && Module.cleanName && Module.calledRun) nameBox.value = Module.cleanName(nameBox.value);
+    remember();
+  });
+  // On the release, so that the game sees neither the press nor the release.
+  nameBox.addEventListener('keyup', (event) => {
+    if (event.key === 'Enter' || event.key === 'Escape') nameBox.blur();
+  });
+
   if (typeof WebAssembly !== 'object' || typeof WebAssembly.instantiate !== 'function') {
     fail('Quorvane cannot start: this browser does not run WebAssembly.');
     return;
@@ -79,12 +106,24 @@
       lines.push(text);
     },
     onGameEnd: ended,
+    playerName: () => nameBox.value,
     onAbort: (what) => fail('Quorvane stopped: ' + what),
     // The browser holds the music back until the player presses a key or clicks.
     onSoundWaiting: (waiting) => {
       document.getElementById('sound-note').hidden = !waiting;
     },
   };
+
+  // Offline and installable: the service worker keeps every file of the site.
+  if ('serviceWorker' in navigator) {
+    const updating = !!navigator.serviceWorker.controller;
+    window.addEventListener('load', () => {
+      navigator.serviceWorker.register('service-worker.js').catch((e) => console.warn('Quorvane will not play offline: ' + e.message));
+    });
+    navigator.serviceWorker.addEventListener('controllerchange', () => {
+      if (updating) document.getElementById('update-note').hidden = false;
+    });
+  }
 
   const script = document.createElement('script');
   script.src = 'quorvane.js';

@@ -18,6 +18,38 @@
 
 #include "game.h"
 
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
+
+// ---- The browser's storage ---------------------------------------------
+
+#ifdef __EMSCRIPTEN__
+// A browser tab keeps its files in its own memory, and flock and fsync do
+// nothing there. The table's folder is kept in the browser's IndexedDB: it is
+// brought in before it is read, and under the lock, which every tab of the
+// site respects, read again and stored back before the lock is let go. Each
+// gives 0, or -1 with the reason (the browser's code, in web/).
+extern "C" int store_refresh(const char* dir, char* reason, size_t size);
+extern "C" int store_lock(const char* dir, int wait_ms, char* reason, size_t size);
+extern "C" int store_unlock(const char* dir, int keep, char* reason, size_t size);
+extern "C" void page_player_name(char* name, size_t size);
+#else
+// On a disk the folder is the store, and flock and fsync do the rest.
+static int store_refresh(const char*, char*, size_t)
+{
+    return 0;
+}
+static int store_lock(const char*, int, char*, size_t)
+{
+    return 0;
+}
+static int store_unlock(const char*, int, char*, size_t)
+{
+    return 0;
+}
+#endif
+
 // ---- Names -------------------------------------------------------------
 
 constexpr uint32_t bad_code = 0xFFFFFFFF;
@@ -108,6 +140,22 @@ void clean_name(const char* raw, char* name, size_t size)
     clean_span(raw != nullptr ? raw : "", raw != nullptr ? strlen(raw) : 0, name, size);
 }
 
+#ifdef __EMSCRIPTEN__
+// In a browser the login name is a stand-in ("web_user"): the player's own is
+// the one in the page's name box.
+void player_name(char* name, size_t size)
+{
+    char typed[score_name_max * 16];
+    page_player_name(typed, sizeof typed);
+    clean_name(typed, name, size);
+}
+
+// For the page, to show the name box's text as the table will hold it.
+extern "C" EMSCRIPTEN_KEEPALIVE void clean_player_name(const char* raw, char* name, size_t size)
+{
+    clean_name(raw, name, size);
+}
+#else
 void player_name(char* name, size_t size)
 {
     const char* raw = nullptr;
@@ -122,6 +170,7 @@ void player_name(char* name, size_t size)
     }
     clean_name(raw != nullptr && raw[0] != '\0' ? raw : "player", name, size);
 }
+#endif
 
 // A name as clean_name would leave it: what the file may hold.
 static bool clean_span_is(const char* field, size_t length)
@@ -452,9 +501,11 @@ static bool make_dirs(const char* dir, char* reason, size_t reason_size)
 // the game to finish; its descriptor (closing it unlocks), or -1.
 static int take_lock(int dir_fd, const Place& place, char* reason, size_t reason_size)
 {
+    if (store_lock(place.dir, score_lock_wait_ms, reason, reason_size) != 0) return -1;
     const int fd = openat(dir_fd, place.lock, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         fail(reason, reason_size, "creating the lock file", place, place.lock, errno);
+        store_unlock(place.dir, 0, nullptr, 0);
         return -1;
     }
     timespec start;
@@ -464,6 +515,7 @@ static int take_lock(int dir_fd, const Place& place, char* reason, size_t reason
         const int error = errno;
         if (error != EWOULDBLOCK && error != EINTR) {
             close(fd);
+            store_unlock(place.dir, 0, nullptr, 0);
             fail(reason, reason_size, "locking", place, place.lock, error);
             return -1;
         }
@@ -473,6 +525,7 @@ static int take_lock(int dir_fd, const Place& place, char* reason, size_t reason
                                   (now.tv_nsec - start.tv_nsec) / 1000000;
         if (waited_ms >= score_lock_wait_ms) {
             close(fd);
+            store_unlock(place.dir, 0, nullptr, 0);
             const char* separator = strcmp(place.dir, "/") == 0 ? "" : "/";
             say(reason, reason_size, "locking %s%s%s: another copy of the game held it for %d ms", place.dir,
                 separator, place.lock, score_lock_wait_ms);
@@ -481,6 +534,14 @@ static int take_lock(int dir_fd, const Place& place, char* reason, size_t reason
         const timespec pause{0, 10 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
+}
+
+// Lets go of take_lock's lock; what was written under it is stored first.
+// False, with the reason, when it could not be: the write did not last.
+static bool release_lock(int fd, const Place& place, char* reason, size_t reason_size)
+{
+    close(fd);
+    return store_unlock(place.dir, 1, reason, reason_size) == 0;
 }
 
 enum ReadResult { read_missing, read_done, read_failed };
@@ -685,7 +746,11 @@ static bool load_in(int dir_fd, const Place& place, ScoreTable& table, char* rea
             }
         }
     }
-    close(lock_fd);
+    if (ok) {
+        ok = release_lock(lock_fd, place, reason, reason_size);
+    } else {
+        release_lock(lock_fd, place, nullptr, 0);
+    }
     return ok;
 }
 
@@ -703,6 +768,7 @@ bool load_scores(const char* path, ScoreTable& table, char* reason, size_t reaso
     if (path == nullptr || path[0] == '\0') return no_place(reason, reason_size);
     Place place;
     if (!split_path(path, place, reason, reason_size)) return false;
+    if (store_refresh(place.dir, reason, reason_size) != 0) return false;
     const int dir_fd = open(place.dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir_fd < 0) {
         if (errno == ENOENT) return true;  // nothing saved yet
@@ -765,9 +831,17 @@ bool save_score(const char* path, const ScoreEntry& entry, ScoreTable& table, in
     const int lock_fd = take_lock(dir_fd, place, reason, reason_size);
     if (lock_fd >= 0) {
         int new_index = -1;
-        ok = save_locked(dir_fd, place, clean, table, new_index, reason, reason_size);
-        if (ok) index = new_index;
-        close(lock_fd);
+        ScoreTable saved = table;
+        ok = save_locked(dir_fd, place, clean, saved, new_index, reason, reason_size);
+        if (ok) {
+            ok = release_lock(lock_fd, place, reason, reason_size);
+        } else {
+            release_lock(lock_fd, place, nullptr, 0);
+        }
+        if (ok) {
+            table = saved;
+            index = new_index;
+        }
     }
     close(dir_fd);
     return ok;

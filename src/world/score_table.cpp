@@ -32,7 +32,6 @@ static void load_into(ScoreTable& table)
 
 void load_score_table()
 {
-    player_name(game.player_name.data(), game.player_name.size());
     game.high_scores = ScoreTable{};
     game.session_scores = ScoreTable{};
     game.scores_saved = 1;
@@ -59,6 +58,8 @@ void record_final_score()
     ScoreEntry entry{};
     entry.score = game.score;
     entry.time = static_cast<int64_t>(time(nullptr));
+    // The name in force at the game's end.
+    player_name(game.player_name.data(), game.player_name.size());
     entry.name = game.player_name;
     if (game.scores_saved != 0) {
         ScoreTable written = game.high_scores;

@@ -33,11 +33,12 @@ const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/cs
   '.png': 'image/png', '.json': 'application/json', '.webmanifest': 'application/manifest+json',
   '.data': 'application/octet-stream' };
 
+// The folder served can be changed (server.root), as a new build replaces a site.
 export function serve(root) {
   const server = http.createServer((req, res) => {
     const name = decodeURIComponent(new URL(req.url, 'http://x').pathname);
-    const file = path.join(root, name.endsWith('/') ? name + 'index.html' : name);
-    if (!file.startsWith(root) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+    const file = path.join(server.root, name.endsWith('/') ? name + 'index.html' : name);
+    if (!file.startsWith(server.root) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       res.writeHead(404).end('not found');
       return;
     }
@@ -45,6 +46,7 @@ export function serve(root) {
       'Cache-Control': 'no-cache' });
     fs.createReadStream(file).pipe(res);
   });
+  server.root = root;
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
@@ -54,8 +56,11 @@ export const chromiumArgs = ['--no-sandbox', '--disable-gpu', '--disable-quic', 
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
 // A fresh profile per case; the page's console kept for the case's checks.
-export async function openBrowser({ viewport = { width: 900, height: 720 }, args = [], route, ignoreDefaultArgs, headed, env } = {}) {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-chromium-'));
+// profile: a folder to keep (a browser started again on it, as after a
+// restart), removed by the caller; by default a fresh one, removed at close.
+export async function openBrowser({ viewport = { width: 900, height: 720 }, args = [], route, ignoreDefaultArgs, headed, env, profile } = {}) {
+  const own = !profile;
+  if (own) profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium', headless: !headed, args: chromiumArgs.concat(args), viewport, ignoreDefaultArgs, env });
   const page = context.pages()[0] || (await context.newPage());
@@ -66,18 +71,21 @@ export async function openBrowser({ viewport = { width: 900, height: 720 }, args
   // Playwright's evaluate counts as the player's own action (a user gesture),
   // which would let the page play sound and pass for a player's press; this
   // looks without touching.
-  const cdp = await context.newCDPSession(page);
-  const peek = async (fn, ...args) => {
-    const expression = `(${fn})(...${JSON.stringify(args)})`;
-    const r = await cdp.send('Runtime.evaluate', { expression, returnByValue: true, awaitPromise: true, userGesture: false });
-    if (r.exceptionDetails) throw new Error(`in the page: ${r.exceptionDetails.exception?.description || r.exceptionDetails.text}`);
-    return r.result.value;
+  const peekOn = async (p) => {
+    const cdp = await context.newCDPSession(p);
+    return async (fn, ...args) => {
+      const expression = `(${fn})(...${JSON.stringify(args)})`;
+      const r = await cdp.send('Runtime.evaluate', { expression, returnByValue: true, awaitPromise: true, userGesture: false });
+      if (r.exceptionDetails) throw new Error(`in the page: ${r.exceptionDetails.exception?.description || r.exceptionDetails.text}`);
+      return r.result.value;
+    };
   };
+  const peek = await peekOn(page);
   const close = async () => {
     await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
+    if (own) fs.rmSync(profile, { recursive: true, force: true });
   };
-  return { context, page, peek, console: consoleLines, close };
+  return { context, page, peek, peekOn, console: consoleLines, close };
 }
 
 

@@ -1,7 +1,7 @@
 // The browser build of the game in Debian's Chromium, headless, each case in
 // a fresh profile: its frames against the desktop game's own, its text, keys
 // and music, and the page around it. Screenshots go to --out.
-//   node browser_test.mjs --site DIR --frames EXE --build DIR --out DIR [CASE...]
+//   node browser_test.mjs --site DIR --frames EXE --build DIR --source DIR --out DIR [CASE...]
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -19,7 +19,7 @@ function options() {
     if (a.startsWith('--')) o[a.slice(2)] = argv[++i];
     else o.cases.push(a);
   }
-  for (const k of ['site', 'frames', 'build', 'out']) {
+  for (const k of ['site', 'frames', 'build', 'out', 'source']) {
     if (!o[k]) throw new Error(`--${k} is needed`);
   }
   return o;
@@ -491,10 +491,383 @@ cases.escape_full_screen = async (o, url) => {
   }
 };
 
+// ---- The high-score table in the browser's storage --------------------------
+
+const scoresPath = '/home/web_user/.local/share/quorvane/scores';
+
+// The files the game keeps in the site's IndexedDB, by name, as text.
+function storedFiles(g) {
+  return g.peek(async (dir) => {
+    const db = await new Promise((resolve, reject) => {
+      const r = indexedDB.open('quorvane');
+      r.onupgradeneeded = () => r.result.createObjectStore('files');
+      r.onsuccess = () => resolve(r.result);
+      r.onerror = () => reject(r.error);
+    });
+    const store = db.transaction('files', 'readonly').objectStore('files');
+    const get = (r) => new Promise((resolve) => (r.onsuccess = () => resolve(r.result)));
+    const keys = await get(store.getAllKeys());
+    const values = await get(store.getAll());
+    db.close();
+    const files = {};
+    keys.forEach((k, i) => {
+      if (k.startsWith(dir + '/')) files[k.slice(dir.length + 1)] = new TextDecoder().decode(values[i].contents);
+    });
+    return files;
+  }, path.dirname(scoresPath));
+}
+
+// Files put in the site's storage before the game starts, from another page
+// of the site (the icon), as the game would have stored them.
+async function storeFiles(g, url, files) {
+  await g.page.goto(url + 'icon-64.png');
+  await g.peek(async (dir, files) => {
+    const db = await new Promise((resolve, reject) => {
+      const r = indexedDB.open('quorvane', 1);
+      r.onupgradeneeded = () => r.result.createObjectStore('files');
+      r.onsuccess = () => resolve(r.result);
+      r.onerror = () => reject(r.error);
+    });
+    const tx = db.transaction('files', 'readwrite');
+    for (const [name, text] of Object.entries(files)) tx.objectStore('files').put({ contents: new TextEncoder().encode(text) }, dir + '/' + name);
+    await new Promise((resolve) => (tx.oncomplete = resolve));
+    db.close();
+  }, path.dirname(scoresPath), files);
+}
+
+function entries(text) {
+  return (text || '').split('\n').slice(1).filter(Boolean).map((l) => {
+    const [score, time, name] = l.split('\t');
+    return { score: +score, time: +time, name };
+  });
+}
+
+// What the canvas shows, read as a player reads it: the menu, or play with
+// the ship's place and the enemies above it (anything not black, grey or a
+// side panel in the field above the ship's row).
+function scene(g) {
+  return g.peek(() => {
+    const ctx = document.getElementById('screen').getContext('2d');
+    const d = ctx.getImageData(0, 0, 640, 400).data;
+    const at = (x, y) => 4 * (y * 640 + x);
+    const colourful = (i) => {
+      const r = d[i], gr = d[i + 1], b = d[i + 2];
+      return r + gr + b > 90 && !(r == gr && gr == b);
+    };
+    // The left side panel fills its column in play only.
+    let panel = 0;
+    for (let y = 0; y < 400; y += 4) if (d[at(40, y)] + d[at(40, y) + 1] + d[at(40, y) + 2] > 30) panel++;
+    if (panel < 60) return { play: false };
+    let sx0 = 640, sx1 = -1;
+    for (let y = 352; y < 382; y += 2) {
+      for (let x = 82; x < 558; x++) if (colourful(at(x, y))) [sx0, sx1] = [Math.min(sx0, x), Math.max(sx1, x)];
+    }
+    // Enemies: colourful cells of 6x6, joined where they touch.
+    const cw = 80, ch = 58, cells = new Uint8Array(cw * ch);
+    for (let cy = 0; cy < ch; cy++) {
+      for (let cx = 14; cx < 93; cx++) {
+        let n = 0;
+        for (let y = cy * 6; y < cy * 6 + 6; y += 2) for (let x = cx * 6; x < cx * 6 + 6; x += 2) n += colourful(at(x, y));
+        if (n >= 2) cells[cy * cw + (cx - 14)] = 1;
+      }
+    }
+    const enemies = [];
+    for (let i = 0; i < cells.length; i++) {
+      if (cells[i] != 1) continue;
+      const stack = [i];
+      cells[i] = 2;
+      let x0 = 1e9, x1 = -1, y1 = -1;
+      while (stack.length) {
+        const c = stack.pop(), cx = c % cw, cy = (c / cw) | 0;
+        x0 = Math.min(x0, cx); x1 = Math.max(x1, cx); y1 = Math.max(y1, cy);
+        for (const [dx, dy] of [[1, 0], [-1, 0], [0, 1], [0, -1]]) {
+          const nx = cx + dx, ny = cy + dy;
+          if (nx >= 0 && nx < cw && ny >= 0 && ny < ch && cells[ny * cw + nx] == 1) {
+            cells[ny * cw + nx] = 2;
+            stack.push(ny * cw + nx);
+          }
+        }
+      }
+      const left = (x0 + 14) * 6, right = (x1 + 14) * 6 + 5;
+      if (right - left >= 12) enemies.push({ left, right, bottom: y1 * 6 + 5 });
+    }
+    return { play: true, ship: sx1 >= 0 ? (sx0 + sx1) / 2 - 38 : null, enemies };
+  });
+}
+
+// Steers the ship into the falling enemies until the game is over and the
+// menu is back; an enemy counts when it lies wholly inside the ship.
+async function playToGameOver(g, limitMs = 90000) {
+  const start = Date.now();
+  let held = null, shipX = 280, sawPlay = false;
+  const hold = async (key) => {
+    if (key == held) return;
+    if (held) await g.page.keyboard.up(held);
+    if (key) await g.page.keyboard.down(key);
+    held = key;
+  };
+  for (;;) {
+    check(Date.now() - start < limitMs, `no game over within ${limitMs / 1000} s of steering into enemies`);
+    const s = await scene(g);
+    if (!s.play) {
+      if (sawPlay) break;
+      await sleep(20);
+      continue;
+    }
+    sawPlay = true;
+    if (s.ship !== null) shipX = s.ship;
+    let target = null, soonest = null;
+    for (const e of s.enemies) {
+      if (e.bottom > 349 + 44) continue;
+      const want = Math.min(Math.max((e.left + e.right) / 2 - 38, 80), 480);
+      const ticksLeft = 350 - (e.bottom - 44);
+      if (ticksLeft < Math.abs(want - shipX) - 10 || e.left > 511) continue;
+      if (soonest === null || ticksLeft < soonest) [soonest, target] = [ticksLeft, want];
+    }
+    await hold(target === null || Math.abs(target - shipX) <= 6 ? null : target < shipX ? 'ArrowLeft' : 'ArrowRight');
+  }
+  await hold(null);
+  log(`game over after ${((Date.now() - start) / 1000).toFixed(1)} s of play`);
+}
+
+async function startGame(g) {
+  await select(g, 0);
+  await g.page.keyboard.press('Space');
+  await waitUntil('play', async () => (await scene(g)).play, 5000);
+}
+
+// Whether the high-score screen shows its notice that nothing is saved.
+function showsNotice(g) {
+  return g.peek(() => {
+    const d = document.getElementById('screen').getContext('2d').getImageData(150, 404, 340, 28).data;
+    let n = 0;
+    for (let i = 0; i < d.length; i += 4) if (d[i] > 200 && d[i + 1] > 90 && d[i + 1] < 160 && d[i + 2] < 120) n++;
+    return n > 40;
+  });
+}
+
+async function openTable(g) {
+  await select(g, 1);
+  await g.page.keyboard.press('Space');
+  await sleep(300);
+}
+
+// A name typed into the box reaches the table, its keys never the game; the
+// entry of a game over is in storage one second later, when the browser is
+// closed, and the table shows it after the browser starts again.
+cases.scores_last = async (o, url) => {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-chromium-'));
+  try {
+    let g = await openBrowser({ profile });
+    let score = 0;
+    try {
+      await g.page.goto(url);
+      await menuShown(g);
+      check((await g.page.inputValue('#name')) == 'player', 'the name box does not start as "player"');
+      await g.page.click('#name');
+      await g.page.keyboard.press('Control+A');
+      await g.page.keyboard.type("  Zoë O'Hara");
+      for (const key of ['ArrowDown', 'ArrowDown', 'Space', 'ArrowUp']) await g.page.keyboard.press(key);
+      await g.page.keyboard.type(' ');
+      await sleep(200);
+      check((await litItem(g)) == 0 && !(await scene(g)).play, 'keys typed into the name box reached the game');
+      await g.page.screenshot({ path: path.join(o.out, 'scores-name-box.png') });
+      await g.page.keyboard.press('Escape');
+      await sleep(100);
+      check(await g.peek(() => document.getElementById('message').hidden), 'Escape in the name box ended the game');
+      const shown = await g.page.inputValue('#name');
+      check(shown == "Zoë O'Hara", `the name box shows "${shown}", not the name as kept`);
+      await g.page.keyboard.press('ArrowDown');
+      await sleep(100);
+      check((await litItem(g)) > 0, 'keys do not reach the game once the name box is left');
+      await startGame(g);
+      await playToGameOver(g);
+      await sleep(1000);
+      const stored = entries((await storedFiles(g)).scores);
+      check(stored.length == 1 && stored[0].name == "Zoë O'Hara" && stored[0].score > 0,
+        `stored one second after the game over: ${JSON.stringify(stored)}`);
+      score = stored[0].score;
+    } finally {
+      await g.close();
+    }
+    g = await openBrowser({ profile });
+    try {
+      await g.page.goto(url);
+      await menuShown(g);
+      check((await g.page.inputValue('#name')) == "Zoë O'Hara", 'the browser did not remember the name');
+      const stored = entries((await storedFiles(g)).scores);
+      check(stored.length == 1 && stored[0].score == score, `after the restart the table holds ${JSON.stringify(stored)}`);
+      await openTable(g);
+      const rows = await g.peek(() => {
+        const d = document.getElementById('screen').getContext('2d').getImageData(84, 138, 508, 22).data;
+        let n = 0;
+        for (let i = 0; i < d.length; i += 4) if (d[i] > 150 && d[i + 2] > 150) n++;
+        return n;
+      });
+      await g.page.screenshot({ path: path.join(o.out, 'scores-after-restart.png') });
+      check(rows > 100, 'the high-score screen shows no first row after the restart');
+      log(`"Zoë O'Hara" ${score}: stored at the game over, there after the browser started again`);
+    } finally {
+      await g.close();
+    }
+  } finally {
+    fs.rmSync(profile, { recursive: true, force: true });
+  }
+};
+
+// Two tabs of one browser play and finish games side by side: both entries
+// are kept, and a tab's table shows the other's when it opens.
+cases.two_tabs = async (o, url) => {
+  const g = await openBrowser();
+  try {
+    const second = await g.context.newPage();
+    const tabs = [g, { page: second, peek: await g.peekOn(second), console: [] }];
+    second.on('console', (m) => tabs[1].console.push(`${m.type()}: ${m.text()}`));
+    for (const [i, t] of tabs.entries()) {
+      await t.page.goto(url);
+      await menuShown(t);
+      await t.page.fill('#name', ['left', 'right'][i]);
+      await t.page.press('#name', 'Enter');
+    }
+    await Promise.all(tabs.map(async (t) => {
+      await startGame(t);
+      await playToGameOver(t);
+    }));
+    const stored = entries((await storedFiles(g)).scores);
+    log(`stored: ${stored.map((e) => `${e.name} ${e.score}`).join(', ')}`);
+    check(stored.some((e) => e.name == 'left') && stored.some((e) => e.name == 'right'), `one tab's entry was lost: ${JSON.stringify(stored)}`);
+    await openTable(tabs[0]);
+    await tabs[0].page.screenshot({ path: path.join(o.out, 'scores-two-tabs.png') });
+    const lines = await tabs[0].peek(() => {
+      const ctx = document.getElementById('screen').getContext('2d');
+      return [140, 166].map((y) => {
+        const d = ctx.getImageData(300, y, 150, 18).data;
+        let n = 0;
+        for (let i = 0; i < d.length; i += 4) if (d[i] + d[i + 1] + d[i + 2] > 400 && !(d[i] == d[i + 1] && d[i] == d[i + 2])) n++;
+        return n;
+      });
+    });
+    check(lines.every((n) => n > 20), `the first tab's table does not show both entries (${lines})`);
+  } finally {
+    await g.close();
+  }
+};
+
+// Storage the browser blocks (the database cannot even be opened) or that is
+// full (every write refused): the game starts and plays, its table says that
+// scores are not being saved, the console has one line with the reason, and
+// nothing is thrown to the page.
+cases.storage_fails = async (o, url) => {
+  const blocked = () => {
+    IDBFactory.prototype.open = function () {
+      throw new DOMException('The user denied permission to access the database.', 'SecurityError');
+    };
+  };
+  const full = () => {
+    IDBObjectStore.prototype.put = function () {
+      throw new DOMException('The quota has been exceeded.', 'QuotaExceededError');
+    };
+  };
+  // A damaged table makes the game repair it, and so write, as it starts.
+  for (const [what, patch, reason] of [['blocked', blocked, /SecurityError/], ['full', full, /QuotaExceededError/]]) {
+    const g = await openBrowser();
+    try {
+      if (what == 'full') await storeFiles(g, url, { scores: 'quorvane-scores 1\n100\t1765000000\tann\nbroken\n' });
+      await g.page.addInitScript(patch);
+      await g.page.goto(url);
+      await menuShown(g);
+      await openTable(g);
+      check(await showsNotice(g), `${what}: the table does not say that scores are not being saved`);
+      await g.page.screenshot({ path: path.join(o.out, `scores-not-saved-${what}.png`) });
+      await g.page.keyboard.press('Space');
+      await startGame(g);
+      const said = g.console.filter((l) => /high scores/.test(l));
+      check(said.length == 1 && /not being saved/.test(said[0]) && reason.test(said[0]), `${what}: the console says ${JSON.stringify(said)}`);
+      const thrown = g.console.filter((l) => /^pageerror/.test(l));
+      check(thrown.length == 0 && (await g.peek(() => document.getElementById('message').hidden)), `${what}: ${thrown.join(' | ')}`);
+      log(`${what}: plays; "${said[0].replace(/^error: /, '')}"`);
+    } finally {
+      await g.close();
+    }
+  }
+};
+
+// A damaged stored table is kept aside under its own name, in the same
+// storage, and the entries it held are written in its place; the console has
+// the desktop's one line about it.
+cases.damaged = async (o, url) => {
+  const g = await openBrowser();
+  try {
+    const damaged = 'quorvane-scores 1\n300\t1765000000\tann\n200\t1765000100\tbo\nthis line is damaged\n';
+    await storeFiles(g, url, { scores: damaged });
+    await g.page.goto(url);
+    await menuShown(g);
+    const files = await storedFiles(g);
+    const aside = Object.keys(files).filter((n) => /^scores\.damaged-\d{8}-\d{6}$/.test(n));
+    check(aside.length == 1 && files[aside[0]] == damaged, `kept aside: ${JSON.stringify(Object.keys(files))}`);
+    const kept = entries(files.scores);
+    check(kept.length == 2 && kept[0].name == 'ann' && kept[1].name == 'bo', `written in its place: ${JSON.stringify(kept)}`);
+    const said = g.console.filter((l) => /high scores/.test(l));
+    check(said.length == 1 && /kept it aside as scores\.damaged-/.test(said[0]), `the console says ${JSON.stringify(said)}`);
+    log(`"${said[0].replace(/^error: /, '')}"`);
+  } finally {
+    await g.close();
+  }
+};
+
+// The site installable, offline after one visit, and a new build installed
+// at the next visit with the network back.
+cases.offline = async (o, url, server) => {
+  const copy = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-site-'));
+  const g = await openBrowser();
+  try {
+    await g.page.goto(url);
+    await menuShown(g);
+    const first = await waitUntil('the service worker', () => g.peek(async () => {
+      const r = await navigator.serviceWorker.getRegistration();
+      return r && r.active && navigator.serviceWorker.controller ? (await caches.keys()).join(' ') : null;
+    }).catch(() => null), 20000).catch(async () => {
+      // A first visit's page is taken over by the worker once it is active.
+      await g.page.reload();
+      return g.peek(async () => (await caches.keys()).join(' '));
+    });
+    const cdp = await g.context.newCDPSession(g.page);
+    const { installabilityErrors } = await cdp.send('Page.getInstallabilityErrors');
+    check(installabilityErrors.length == 0, `Chromium does not count the site installable: ${JSON.stringify(installabilityErrors)}`);
+    await g.context.setOffline(true);
+    await g.page.reload();
+    await menuShown(g);
+    await g.page.screenshot({ path: path.join(o.out, 'offline-start.png') });
+    log(`cached as ${first}; installable; started again with no network`);
+
+    // A new build: one file changed, the worker made again by the build's own step.
+    fs.cpSync(o.site, copy, { recursive: true });
+    fs.appendFileSync(path.join(copy, 'page.js'), '\n// a new build\n');
+    execFileSync('cmake', [`-DSITE=${copy}`, `-DTEMPLATE=${path.join(o.source, 'web', 'service-worker.js')}`,
+      '-P', path.join(o.source, 'web', 'make_worker.cmake')]);
+    const cacheOf = (dir) => /const CACHE = '([^']+)'/.exec(fs.readFileSync(path.join(dir, 'service-worker.js'), 'utf8'))[1];
+    check(cacheOf(copy) != cacheOf(o.site), 'a changed site kept its cache name');
+    server.root = copy;
+    await g.context.setOffline(false);
+    await g.page.reload();
+    const now = await waitUntil('the new build cached', () => g.peek(async () => {
+      const names = await caches.keys();
+      return names.length == 1 && names[0];
+    }).then((n) => n == cacheOf(copy) && n), 20000);
+    const page = await g.peek(async (cache) => (await (await caches.open(cache)).match('page.js')).text(), now);
+    check(page.includes('a new build'), 'the new cache does not hold the new build');
+    log(`next visit online: ${now} replaced ${first}`);
+  } finally {
+    server.root = o.site;
+    await g.close();
+    fs.rmSync(copy, { recursive: true, force: true });
+  }
+};
+
 // ---- Running ----------------------------------------------------------------
 
 const o = options();
-for (const k of ['site', 'frames', 'build', 'out']) o[k] = path.resolve(o[k]);
+for (const k of ['site', 'frames', 'build', 'out', 'source']) o[k] = path.resolve(o[k]);
 fs.mkdirSync(o.out, { recursive: true });
 const server = await serve(o.site);
 const url = `http://127.0.0.1:${server.address().port}/`;
@@ -504,7 +877,7 @@ for (const name of chosen) {
   if (!cases[name]) throw new Error(`no case ${name}; cases: ${Object.keys(cases).join(' ')}`);
   log(`case ${name}`);
   try {
-    await cases[name](o, url);
+    await cases[name](o, url, server);
     log(`case ${name}: passed`);
   } catch (e) {
     failed++;

@@ -135,7 +135,8 @@ int main(int argc, char** argv)
 
     if (!opt.icons.empty()) {
         std::filesystem::create_directories(opt.icons, ec);
-        for (int size : {64, 128}) {
+        // The desktop's sizes, and the web app's (its manifest asks for 192 and 512).
+        for (int size : {64, 128, 192, 512}) {
             const std::string path = opt.icons + "/quorvane-" + std::to_string(size) + ".png";
             if (ec || !write_file(path, encode_png_rgba(app_icon(size)))) return fail("cannot write " + path);
         }
