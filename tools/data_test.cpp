@@ -884,7 +884,7 @@ TEST_F(Icons, BadgeIsOpaqueFromTheMiddleToNearTheEdge)
         SCOPED_TRACE(size);
         auto alpha = alpha_of(d, size);
         EXPECT_EQ(alpha(size / 2, size / 2), 255);
-        EXPECT_EQ(alpha(size / 2, 4), 255);  // the badge reaches near the edge
+        EXPECT_EQ(alpha(size / 2, size / 16), 255);  // the badge reaches near the edge
     }
 }
 
