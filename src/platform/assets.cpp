@@ -13,8 +13,11 @@ static SDL_Surface* load_converted(const char* path, bool keyed, int red, int gr
     if (file == nullptr) return nullptr;
     SDL_Surface* loaded = SDL_LoadBMP_RW(file, 1);
     if (loaded == nullptr) return nullptr;
+    // Run-length encoded, a keyed copy skips the see-through runs and copies
+    // the rest a run at a time instead of testing every pixel; the display
+    // format conversion keeps both flags.
     if (keyed) {
-        SDL_SetColorKey(loaded, SDL_SRCCOLORKEY,
+        SDL_SetColorKey(loaded, SDL_SRCCOLORKEY | SDL_RLEACCEL,
                         SDL_MapRGB(loaded->format, static_cast<Uint8>(red), static_cast<Uint8>(green),
                                    static_cast<Uint8>(blue)));
     }
