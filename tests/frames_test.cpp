@@ -58,6 +58,7 @@ protected:
     void TearDown() override
     {
         if (game.state == HIGH_SCORES) close_high_scores();
+        Mix_FreeMusic(game.music);
         for (TTF_Font* f : {game.font, game.title_font, game.table_font}) {
             if (f != nullptr) TTF_CloseFont(f);
         }
