@@ -10,8 +10,6 @@
 #include <filesystem>
 #include <string>
 
-#include "app/shell.h"
-#include "layout.h"
 #include "platform/assets.h"
 #include "platform/device.h"
 #include "screens/frame.h"
@@ -72,14 +70,6 @@ protected:
         fs::current_path(old_dir);
         fs::remove_all(dir);
         GameTest::TearDown();
-    }
-
-    static void press(SDLKey key) { handle_event(key_event(SDL_KEYDOWN, key)); }
-    static void release(SDLKey key) { handle_event(key_event(SDL_KEYUP, key)); }
-    static void tap(SDLKey key)
-    {
-        press(key);
-        release(key);
     }
 
     // One frame 7 ms after the last, its screen folded into the sum.
