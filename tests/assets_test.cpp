@@ -1,9 +1,11 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/assets.h"
 #include "platform/device.h"
@@ -83,6 +85,65 @@ TEST_F(AssetsTest, KeyColourIsTransparentOnlyInKeyedImages)
     SDL_FreeSurface(keyed);
 
     EXPECT_EQ(load_image("data/missing.bmp"), nullptr);
+}
+
+// However a keyed image is drawn underneath, each pixel must come out as one
+// keyed copy of the whole image gives it: clipped at every edge of the screen,
+// and for any part of the image.
+TEST_F(AssetsTest, AKeyedImageDrawsAsOneKeyedCopyOfItWouldClippedOrInPart)
+{
+    // Solid rows, a see-through block, and rows where the key comes and goes.
+    SDL_Surface* art = SDL_CreateRGBSurface(SDL_SWSURFACE, 90, 60, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+    for (int y = 0; y < art->h; ++y) {
+        for (int x = 0; x < art->w; ++x) {
+            const bool key = (y >= 20 && y < 30 && x >= 10 && x < 70) ||
+                             (y >= 40 && (x * 7 + y * 3) % 5 == 0);
+            SDL_Rect r{static_cast<Sint16>(x), static_cast<Sint16>(y), 1, 1};
+            SDL_FillRect(
+                art, &r,
+                key ? SDL_MapRGB(art->format, 255, 0, 255) : SDL_MapRGB(art->format, x * 2, y * 4, 90));
+        }
+    }
+    ASSERT_EQ(SDL_SaveBMP(art, "data/art.bmp"), 0);
+    SDL_FreeSurface(art);
+    SDL_Surface* image = load_image_keyed("data/art.bmp", 255, 0, 255);
+    ASSERT_NE(image, nullptr);
+
+    const size_t bytes = static_cast<size_t>(game.screen->pitch) * game.screen->h;
+    const auto* screen = static_cast<const Uint8*>(game.screen->pixels);
+    auto backdrop = [] {
+        clear_surface(game.screen, 0, 0, 0);
+        for (int i = 0; i < 16; ++i) fill_box(i * 40, 0, 20, screen_height, rgb(20 + i * 10, 200, 60));
+    };
+    struct Case {
+        int src_x, src_y, width, height, x, y;  // width 0: the whole image by blit_at
+    };
+    const Case cases[] = {{0, 0, 0, 0, 100, 100},  {0, 0, 0, 0, -7, -25},     {0, 0, 0, 0, 600, 445},
+                          {0, 0, 0, 0, -50, 430},  {5, 15, 60, 30, 200, 50},  {0, 35, 90, 25, -20, -4},
+                          {80, 0, 40, 70, 620, 0}, {-5, -5, 20, 20, 300, 300}};
+    for (const Case& c : cases) {
+        backdrop();
+        if (c.width == 0) {
+            SDL_Rect dest{static_cast<Sint16>(c.x), static_cast<Sint16>(c.y), 0, 0};
+            SDL_UpperBlit(image, nullptr, game.screen, &dest);
+        } else {
+            SDL_Rect src{static_cast<Sint16>(c.src_x), static_cast<Sint16>(c.src_y),
+                         static_cast<Uint16>(c.width), static_cast<Uint16>(c.height)};
+            SDL_Rect dest{static_cast<Sint16>(c.x), static_cast<Sint16>(c.y), 0, 0};
+            SDL_UpperBlit(image, &src, game.screen, &dest);
+        }
+        const std::vector<Uint8> one_copy(screen, screen + bytes);
+        backdrop();
+        if (c.width == 0) {
+            blit_at(image, c.x, c.y);
+        } else {
+            blit_region(image, c.src_x, c.src_y, c.width, c.height, c.x, c.y);
+        }
+        EXPECT_TRUE(std::equal(one_copy.begin(), one_copy.end(), screen))
+            << "drawn at " << c.x << "," << c.y << " from " << c.src_x << "," << c.src_y << " " << c.width
+            << "x" << c.height;
+    }
+    SDL_FreeSurface(image);
 }
 
 TEST_F(AssetsTest, LoadsEveryImageIntoItsSlot)

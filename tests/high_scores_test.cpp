@@ -60,13 +60,6 @@ protected:
         fs::remove_all(data_home);
         GameTest::TearDown();
     }
-    static void press(SDLKey key) { handle_event(key_event(SDL_KEYDOWN, key)); }
-    static void release(SDLKey key) { handle_event(key_event(SDL_KEYUP, key)); }
-    static void tap(SDLKey key)
-    {
-        press(key);
-        release(key);
-    }
     // A game on its last life about to run into an enemy of the given kind.
     static void last_life_against(int kind)
     {

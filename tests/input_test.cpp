@@ -7,8 +7,6 @@ namespace {
 
 class InputTest : public GameTest {
 protected:
-    static void press(SDLKey key) { handle_event(key_event(SDL_KEYDOWN, key)); }
-    static void release(SDLKey key) { handle_event(key_event(SDL_KEYUP, key)); }
     static int active_shots()
     {
         int n = 0;

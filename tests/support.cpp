@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "app/shell.h"
+
 namespace {
 SDL_Surface* screen = nullptr;
 
@@ -80,6 +82,22 @@ uint32_t GameTest::pixel(int x, int y)
 uint32_t GameTest::rgb(int r, int g, int b)
 {
     return SDL_MapRGB(screen->format, r, g, b);
+}
+
+void GameTest::press(SDLKey key)
+{
+    handle_event(key_event(SDL_KEYDOWN, key));
+}
+
+void GameTest::release(SDLKey key)
+{
+    handle_event(key_event(SDL_KEYUP, key));
+}
+
+void GameTest::tap(SDLKey key)
+{
+    press(key);
+    release(key);
 }
 
 Enemy enemy_at(int x, int y, int kind)

@@ -18,6 +18,11 @@ protected:
     // Reads one pixel of the screen as (r, g, b) in the screen's format.
     static uint32_t pixel(int x, int y);
     static uint32_t rgb(int r, int g, int b);
+
+    // Keys as the library delivers them, through the game's own event handling.
+    static void press(SDLKey key);
+    static void release(SDLKey key);
+    static void tap(SDLKey key);
 };
 
 // A 16-bit surface of the display's format filled with one colour.

@@ -4,6 +4,7 @@
 
 #include "game.h"
 #include "platform/device.h"
+#include "platform/draw.h"
 
 // Loads a BMP and converts it to the display format; null when any step fails.
 static SDL_Surface* load_converted(const char* path, bool keyed, int red, int green, int blue)
@@ -13,13 +14,23 @@ static SDL_Surface* load_converted(const char* path, bool keyed, int red, int gr
     if (file == nullptr) return nullptr;
     SDL_Surface* loaded = SDL_LoadBMP_RW(file, 1);
     if (loaded == nullptr) return nullptr;
+    // A plain copy too, for the parts of a keyed image that hold no key colour.
+    SDL_Surface* plain = keyed ? SDL_DisplayFormat(loaded) : nullptr;
+    // Run-length encoded, a keyed copy skips the see-through runs and copies
+    // the rest a run at a time instead of testing every pixel; the display
+    // format conversion keeps both flags. (sdl12-compat ignores the request.)
     if (keyed) {
-        SDL_SetColorKey(loaded, SDL_SRCCOLORKEY,
+        SDL_SetColorKey(loaded, SDL_SRCCOLORKEY | SDL_RLEACCEL,
                         SDL_MapRGB(loaded->format, static_cast<Uint8>(red), static_cast<Uint8>(green),
                                    static_cast<Uint8>(blue)));
     }
     SDL_Surface* converted = SDL_DisplayFormat(loaded);
     SDL_FreeSurface(loaded);
+    if (converted != nullptr && plain != nullptr) {
+        cut_keyed_image(converted, plain, red, green, blue);
+    } else {
+        SDL_FreeSurface(plain);
+    }
     return converted;
 }
 

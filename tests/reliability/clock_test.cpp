@@ -15,7 +15,6 @@ namespace {
 
 class ClockTest : public GameTest {
 protected:
-    static void press(SDLKey key) { handle_event(key_event(SDL_KEYDOWN, key)); }
     static int active_shots()
     {
         int n = 0;
