@@ -97,6 +97,11 @@ mergeInto(LibraryManager.library, {
       var surf = SDL.makeSurface(source.width, source.height, 0, false, tag);
       var data = SDL.surfaces[surf];
       var made = QuorvaneSurface.canvas(source.width, source.height, opaque);
+      // The library gives a freed surface's canvas to the next surface it
+      // makes, context and all: an opaque one would leave that image's key
+      // colour showing. Ours stay out of its pool; the one it gave goes back.
+      SDL.canvasPool.push(data.canvas);
+      data.usePageCanvas = true;
       data.canvas = made.canvas;
       data.ctx = made.ctx;
       data.ctx.globalCompositeOperation = 'copy';
@@ -127,7 +132,8 @@ mergeInto(LibraryManager.library, {
     data.ctx.fillRect(x, y, w, h);
     return 0;
   },
-  // The pixels the game wrote between a lock and its unlock (x, y, colour),
+  // The pixels the game wrote between a lock and its unlock (x, y, and the
+  // colour as SDL_MapRGB maps it here: red in the low byte),
   // filled in place. In order, as written; grouped by colour, so that the
   // fill style changes a few times rather than at every pixel, when no pixel
   // comes twice and the order cannot show.
@@ -143,17 +149,28 @@ mergeInto(LibraryManager.library, {
       var c = HEAP32[at + 3 * i + 2];
       if (colours.indexOf(c) < 0) colours.push(c);
     }
-    if (repeated || colours.length > 8) colours = [null];
-    colours.forEach(function(colour) {
+    if (repeated || colours.length > 8) {
       for (var i = 0; i < count; i++) {
         var c = HEAP32[at + 3 * i + 2];
-        if (colour !== null && c !== colour) continue;
         if (data.fillColour !== c) {
           ctx.fillStyle = QuorvaneSurface.css(c);
           data.fillColour = c;
         }
         ctx.fillRect(HEAP32[at + 3 * i], HEAP32[at + 3 * i + 1], 1, 1);
       }
+      return;
+    }
+    // One path of one-pixel squares per colour: one fill each.
+    colours.forEach(function(colour) {
+      ctx.beginPath();
+      for (var i = 0; i < count; i++) {
+        if (HEAP32[at + 3 * i + 2] === colour) ctx.rect(HEAP32[at + 3 * i], HEAP32[at + 3 * i + 1], 1, 1);
+      }
+      if (data.fillColour !== colour) {
+        ctx.fillStyle = QuorvaneSurface.css(colour);
+        data.fillColour = colour;
+      }
+      ctx.fill();
     });
   },
   SDL_UpperBlit__deps: ['$QuorvaneSurface'],

@@ -95,6 +95,10 @@
     return;
   }
 
+  // The screen has no see-through pixels: an opaque canvas is cheaper to
+  // draw on and to show. The game's SDL takes this same context.
+  canvas.getContext('2d', { alpha: false });
+
   window.Module = {
     canvas: canvas,
     print: (text) => {

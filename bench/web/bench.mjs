@@ -34,7 +34,7 @@ async function started(page) {
 
 const server = await serve(path.resolve(o.tree));
 const base = `http://127.0.0.1:${server.address().port}/`;
-const b = await openBrowser();
+const b = await openBrowser(o.width ? { viewport: { width: +o.width, height: +o.height } } : {});
 const runs = { bare: [], menu: [], play: [] };
 for (let r = 0; r < o.rounds; r++) {
   await b.page.goto(base + 'bench/');

