@@ -2,7 +2,9 @@
 """Quorvane's frame-loop benchmark, on both SDL 1.2 runtimes side by side:
 each screen's frame rate against the bare loop (clear, wait, flip), heap
 allocations per frame and per score image, the real game's first frame with
-its steps (also under openbox) and peak memory. See bench/README.md.
+its steps (also under openbox) and peak memory; with --web, the browser
+version in headless Chromium beside them (bench/web/bench.mjs). See
+bench/README.md.
 """
 
 import argparse
@@ -10,6 +12,7 @@ import contextlib
 import json
 import os
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -22,6 +25,8 @@ from harness import (Failure, Game, Openbox, Xvfb, check, game_environment,  # n
 
 TARGET_RATIO = 0.97
 TARGET_FIRST_FRAME_MS = 150
+TARGET_WEB_FIRST_FRAME_MS = 1000  # from navigation, at a first visit
+TARGET_SITE_BYTES = 3_000_000
 STEPS = {  # in order, each named after the stamp that ends it (first_flip.c's, but the first)
     "exec": "fork and exec", "main": "loading the libraries",
     "sdl_init": "SDL_Init", "video_mode": "SDL_SetVideoMode",
@@ -40,6 +45,7 @@ def options():
     p.add_argument("--rounds", type=int, default=11, help="rounds of one block per scene (default 11)")
     p.add_argument("--frames", type=int, default=60, help="frames per block (default 60)")
     p.add_argument("--startup-runs", type=int, default=7, help="timed start-ups per setting (default 7)")
+    p.add_argument("--web", metavar="BUILD_WEB", help="also the browser version built there (scripts/web)")
     p.add_argument("--json", help="where the figures go (default: BUILD/bench.json)")
     o = p.parse_args()
     o.runtimes, o.drivers = o.runtimes.split(","), o.drivers.split(",")
@@ -162,6 +168,22 @@ def measure_startup(o, env, name):
             "early_flips": sorted(early_flips), "game_peak_rss_kib": peak}
 
 
+def measure_web(o):
+    """The browser's figures in the frame table's shape (bench/web/bench.mjs)."""
+    out = os.path.join(o.out, "web.json")
+    subprocess.run(["node", os.path.join(ROOT, "bench", "web", "bench.mjs"), "--tree", o.web, "--json", out],
+                   check=True, stdout=subprocess.DEVNULL)
+    with open(out) as f:
+        web = json.load(f)
+    scenes = {"bare": {"fps": web["fps"]["bare"]}}
+    for s in ("menu", "play"):
+        scenes[s] = {"fps_ratio": web["ratio"][s]}
+    site = web["site"]
+    return {"runtime": {"sdl": "emscripten's JavaScript SDL"}, "scenes": scenes,
+            "first_frame_ms": web["first_frame_ms"],
+            "site": {"files": site["files"], "served_mb": site["served"] / 1e6, "gzip_mb": site["gzip"] / 1e6}}
+
+
 def attempt(results, keys, what, measure):
     """Runs one measurement; a failure is recorded and the rest go on."""
     print(f"measuring {' '.join(keys)}: {what}...", flush=True)
@@ -226,7 +248,10 @@ def print_report(o, bench):
     rows += [("score image (render + 1st draw): allocations", ("score_image", "allocs_per_image")),
              ("  us, median", ("score_image", "us_median")),
              ("peak resident memory, benchmark child, KiB", ("peak_rss_kib",), 0)]
-    table("frame loop", [(r, d.replace("xvfb", "Xvfb"), f) for r, d, f in frames], rows)
+    columns = [(r, d.replace("xvfb", "Xvfb"), f) for r, d, f in frames]
+    if "web" in bench:
+        columns.append(("browser", "Chromium", bench["web"]))
+    table("frame loop", columns, rows)
 
     rows = [(f"first frame after start, ms (<= {TARGET_FIRST_FRAME_MS})", ("first_frame_ms",), 1,
              lambda v: v <= TARGET_FIRST_FRAME_MS),
@@ -238,6 +263,18 @@ def print_report(o, bench):
     settings = [(r, d.replace("xvfb", "Xvfb"), s) for r in o.runtimes
                 for d, s in bench["startup"][r].items()]
     table("start-up (medians of runs; steps add up to each run's total)", settings, rows)
+    if "web" in bench:
+        mb = lambda v: v / 1e6
+        rows = [(f"first frame after navigation, ms (<= {TARGET_WEB_FIRST_FRAME_MS})", ("first_frame_ms", "visit"), 0,
+                 lambda v: v <= TARGET_WEB_FIRST_FRAME_MS),
+                ("  at later visits, from the cache", ("first_frame_ms", "later"), 0),
+                ("files of the site", ("site", "files"), 0),
+                (f"  MB as served (< {mb(TARGET_SITE_BYTES):.0f})", ("site", "served_mb"), 2,
+                 lambda v: v < mb(TARGET_SITE_BYTES)),
+                ("  MB gzip-compressed", ("site", "gzip_mb"), 2)]
+        table("the browser version", [("browser", "Chromium", bench["web"])], rows)
+        if "error" in bench["web"]:
+            print(f"\nbrowser: {bench['web']['error']}")
     for section in ("frames", "startup"):
         for r, by in bench[section].items():
             for d, v in by.items():
@@ -269,13 +306,20 @@ def main():
                     env = environment(o, runtime, "xvfb", xvfb.display, data_home)
                     attempt(bench["startup"], (runtime, "xvfb+openbox"), "start-up",
                             lambda: measure_startup(o, env, f"{runtime}-xvfb-openbox"))
+    if o.web:
+        print("measuring the browser version...", flush=True)
+        try:
+            bench["web"] = measure_web(o)
+        except (subprocess.CalledProcessError, OSError, KeyError) as e:
+            bench["web"] = {"error": str(e)}
+            print(f"  failed: {e}", flush=True)
     bench["load_average"]["end"] = os.getloadavg()[0]
     with open(o.json, "w") as f:
         json.dump(bench, f, indent=1)
     print_report(o, bench)
     print(f"\nfigures written to {o.json}")
     failed = any("error" in v for section in ("frames", "startup")
-                 for by in bench[section].values() for v in by.values())
+                 for by in bench[section].values() for v in by.values()) or "error" in bench.get("web", {})
     return 1 if failed else 0
 
 

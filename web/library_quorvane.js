@@ -841,11 +841,13 @@ mergeInto(LibraryManager.library, {
   // has nothing to do; the page counts them, for the frame rate.
   $QuorvaneFrames: {
     count: 0,
+    first: null,  // when the first frame was shown, in ms from the navigation
   },
-  $QuorvaneFrames__postset: 'Module["frameCount"] = function() { return QuorvaneFrames.count; };',
+  $QuorvaneFrames__postset: 'Module["frameCount"] = function() { return QuorvaneFrames.count; };' +
+      'Module["firstFrame"] = function() { return QuorvaneFrames.first; };',
   SDL_Flip__deps: ['$QuorvaneFrames'],
   SDL_Flip: function(surf) {
-    QuorvaneFrames.count++;
+    if (QuorvaneFrames.count++ == 0) QuorvaneFrames.first = performance.now();
     return 0;
   },
 

@@ -1,12 +1,17 @@
 // The browser build's frame rate against the bare loop (clear, 5 ms wait,
 // flip) built with the same flags, in the same headless Chromium: rounds of
 // the bare loop, the menu and play in turn, each counted over a few seconds
-// by the frames the page has flipped. Prints the figures; --json keeps them.
+// by the frames the page has flipped; the time from navigation to the game's
+// first frame, at a first visit (a fresh profile) and at later ones (from the
+// service worker's cache); the bytes of the site as served and as a web
+// server would send them gzip-compressed. Prints the figures; --json keeps
+// them.
 //   node bench.mjs --tree BUILD_WEB [--rounds N] [--seconds S] [--json FILE]
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import url from 'node:url';
+import zlib from 'node:zlib';
 
 const here = path.dirname(url.fileURLToPath(import.meta.url));
 const { openBrowser, serve, sleep, waitUntil } = await import(path.join(here, '../../tests/web/browser.mjs'));
@@ -32,8 +37,37 @@ async function started(page) {
   await waitUntil('the first frames', () => page.evaluate(() => typeof Module == 'object' && Module.frameCount && Module.frameCount() > 30), 20000);
 }
 
+// The site's files, each as served and gzip-compressed (level 6, as web
+// servers do by default).
+function siteBytes(dir) {
+  const sizes = { files: 0, served: 0, gzip: 0 };
+  for (const name of fs.readdirSync(dir, { recursive: true })) {
+    const file = path.join(dir, name);
+    if (!fs.statSync(file).isFile()) continue;
+    const bytes = fs.readFileSync(file);
+    sizes.files++;
+    sizes.served += bytes.length;
+    sizes.gzip += zlib.gzipSync(bytes, { level: 6 }).length;
+  }
+  return sizes;
+}
+
+async function firstFrame(page) {
+  return waitUntil('the first frame', () => page.evaluate(() => typeof Module == 'object' && Module.firstFrame && Module.firstFrame()), 20000);
+}
+
 const server = await serve(path.resolve(o.tree));
 const base = `http://127.0.0.1:${server.address().port}/`;
+const first = { visit: [], later: [] };
+for (let r = 0; r < Math.min(o.rounds, 3); r++) {
+  const fresh = await openBrowser();
+  await fresh.page.goto(base + 'site/');
+  first.visit.push(await firstFrame(fresh.page));
+  await fresh.page.waitForFunction(() => navigator.serviceWorker.controller, null, { timeout: 20000 }).catch(() => {});
+  await fresh.page.goto(base + 'site/');
+  first.later.push(await firstFrame(fresh.page));
+  await fresh.close();
+}
 const b = await openBrowser(o.width ? { viewport: { width: +o.width, height: +o.height } } : {});
 const runs = { bare: [], menu: [], play: [] };
 for (let r = 0; r < o.rounds; r++) {
@@ -51,7 +85,9 @@ for (let r = 0; r < o.rounds; r++) {
 await b.close();
 server.close();
 
-const figures = { load: os.loadavg().map((l) => +l.toFixed(2)), rounds: +o.rounds, seconds: +o.seconds, fps: {}, ratio: {} };
+const figures = { load: os.loadavg().map((l) => +l.toFixed(2)), rounds: +o.rounds, seconds: +o.seconds, fps: {}, ratio: {},
+  first_frame_ms: { visit: +median(first.visit).toFixed(0), later: +median(first.later).toFixed(0) },
+  site: siteBytes(path.join(o.tree, 'site')) };
 for (const scene of ['bare', 'menu', 'play']) figures.fps[scene] = +median(runs[scene]).toFixed(1);
 for (const scene of ['menu', 'play']) {
   // Against the bare loop of the same round.
@@ -59,4 +95,8 @@ for (const scene of ['menu', 'play']) {
 }
 console.log(`bare loop ${figures.fps.bare} fps; menu / bare ${figures.ratio.menu}, play / bare ${figures.ratio.play}` +
   ` (medians of ${o.rounds} rounds; load ${figures.load.join(' ')})`);
-if (o.json) fs.writeFileSync(o.json, JSON.stringify({ runs, ...figures }, null, 1) + '\n');
+const mb = (n) => (n / 1e6).toFixed(2);
+console.log(`first frame ${figures.first_frame_ms.visit} ms after navigation at a first visit, ` +
+  `${figures.first_frame_ms.later} ms at later ones (medians of ${first.visit.length})`);
+console.log(`site: ${figures.site.files} files, ${mb(figures.site.served)} MB as served, ${mb(figures.site.gzip)} MB gzip-compressed`);
+if (o.json) fs.writeFileSync(o.json, JSON.stringify({ runs, first, ...figures }, null, 1) + '\n');

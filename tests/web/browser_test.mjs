@@ -652,15 +652,28 @@ function showsNotice(g) {
   });
 }
 
+// How wide the score on the menu is drawn, in pixels: its digits, 7 apart.
+function menuScoreWidth(g) {
+  return g.peek(() => {
+    const d = document.getElementById('screen').getContext('2d').getImageData(280, 210, 110, 20).data;
+    let x0 = 110, x1 = -1;
+    for (let i = 0; i < d.length; i += 4) {
+      if (d[i + 2] > 120 && d[i + 2] > d[i] + 40) [x0, x1] = [Math.min(x0, (i / 4) % 110), Math.max(x1, (i / 4) % 110)];
+    }
+    return x1 - x0 + 1;
+  });
+}
+
 async function openTable(g) {
   await select(g, 1);
   await g.page.keyboard.press('Space');
   await sleep(300);
 }
 
-// A name typed into the box reaches the table, its keys never the game; the
-// entry of a game over is in storage one second later, when the browser is
-// closed, and the table shows it after the browser starts again.
+// A name typed into the box reaches the table, its keys never the game; a game
+// played to its end leaves its score on the menu, and its entry is in storage
+// one second later, when the browser is closed; the table shows it after the
+// browser starts again.
 cases.scores_last = async (o, url) => {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-chromium-'));
   try {
@@ -670,6 +683,7 @@ cases.scores_last = async (o, url) => {
       await g.page.goto(url);
       await menuShown(g);
       check((await g.page.inputValue('#name')) == 'player', 'the name box does not start as "player"');
+      const zeroWidth = await menuScoreWidth(g);
       await g.page.click('#name');
       await g.page.keyboard.press('Control+A');
       await g.page.keyboard.type("  Zoë O'Hara");
@@ -693,6 +707,9 @@ cases.scores_last = async (o, url) => {
       check(stored.length == 1 && stored[0].name == "Zoë O'Hara" && stored[0].score > 0,
         `stored one second after the game over: ${JSON.stringify(stored)}`);
       score = stored[0].score;
+      const width = await menuScoreWidth(g);
+      log(`menu score ${width} px wide after ${score}, ${zeroWidth} px for 0`);
+      check(Math.abs(width - zeroWidth - 7 * (String(score).length - 1)) <= 2, `the menu's score is ${width} px wide after a game of ${score}`);
     } finally {
       await g.close();
     }
