@@ -179,7 +179,7 @@ def measure_web(o):
     for s in ("menu", "play"):
         scenes[s] = {"fps_ratio": web["ratio"][s]}
     site = web["site"]
-    return {"runtime": {"sdl": "emscripten's JavaScript SDL"}, "scenes": scenes,
+    return {"runtime": {"sdl": "emscripten"}, "scenes": scenes,
             "first_frame_ms": web["first_frame_ms"],
             "site": {"files": site["files"], "served_mb": site["served"] / 1e6, "gzip_mb": site["gzip"] / 1e6}}
 

@@ -68,7 +68,7 @@ for (let r = 0; r < Math.min(o.rounds, 3); r++) {
   first.later.push(await firstFrame(fresh.page));
   await fresh.close();
 }
-const b = await openBrowser(o.width ? { viewport: { width: +o.width, height: +o.height } } : {});
+const b = await openBrowser();
 const runs = { bare: [], menu: [], play: [] };
 for (let r = 0; r < o.rounds; r++) {
   await b.page.goto(base + 'bench/');
