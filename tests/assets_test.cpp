@@ -106,8 +106,14 @@ TEST_F(AssetsTest, AKeyedImageDrawsAsOneKeyedCopyOfItWouldClippedOrInPart)
     }
     ASSERT_EQ(SDL_SaveBMP(art, "data/art.bmp"), 0);
     SDL_FreeSurface(art);
+    // An image freed before it, whose drawing data is dropped at the next load,
+    // leaves this one's in another place.
+    write_bmp("data/test.bmp", 30, 20);
+    SDL_Surface* freed = load_image_keyed("data/test.bmp", 255, 0, 255);
     SDL_Surface* image = load_image_keyed("data/art.bmp", 255, 0, 255);
     ASSERT_NE(image, nullptr);
+    SDL_FreeSurface(freed);
+    SDL_FreeSurface(load_image_keyed("data/test.bmp", 255, 0, 255));
 
     const size_t bytes = static_cast<size_t>(game.screen->pitch) * game.screen->h;
     const auto* screen = static_cast<const Uint8*>(game.screen->pixels);

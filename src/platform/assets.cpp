@@ -14,23 +14,15 @@ static SDL_Surface* load_converted(const char* path, bool keyed, int red, int gr
     if (file == nullptr) return nullptr;
     SDL_Surface* loaded = SDL_LoadBMP_RW(file, 1);
     if (loaded == nullptr) return nullptr;
-    // A plain copy too, for the parts of a keyed image that hold no key colour.
-    SDL_Surface* plain = keyed ? SDL_DisplayFormat(loaded) : nullptr;
-    // Run-length encoded, a keyed copy skips the see-through runs and copies
-    // the rest a run at a time instead of testing every pixel; the display
-    // format conversion keeps both flags. (sdl12-compat ignores the request.)
     if (keyed) {
-        SDL_SetColorKey(loaded, SDL_SRCCOLORKEY | SDL_RLEACCEL,
+        SDL_SetColorKey(loaded, SDL_SRCCOLORKEY,
                         SDL_MapRGB(loaded->format, static_cast<Uint8>(red), static_cast<Uint8>(green),
                                    static_cast<Uint8>(blue)));
     }
+    // The display format conversion keeps the key.
     SDL_Surface* converted = SDL_DisplayFormat(loaded);
     SDL_FreeSurface(loaded);
-    if (converted != nullptr && plain != nullptr) {
-        cut_keyed_image(converted, plain, red, green, blue);
-    } else {
-        SDL_FreeSurface(plain);
-    }
+    if (converted != nullptr && keyed) cut_keyed_image(converted);
     return converted;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "game.h"
 
@@ -96,185 +97,56 @@ void clear_surface(SDL_Surface* surface, int red, int green, int blue)
                             static_cast<Uint8>(blue)));
 }
 
-// A keyed copy tests every pixel against the key, which costs a runtime
-// without run-length encoding (sdl12-compat) about eight instructions a
-// pixel. Such an image is cut at load into pieces: parts with no key colour
-// are copied from a plain copy of the image, parts wholly of the key colour
-// are left out, and only the rest is copied keyed. Each destination pixel
-// gets what the keyed copy of the whole image would give it.
+#ifndef __EMSCRIPTEN__
+// A keyed copy through the library tests every pixel against the key
+// (sdl12-compat does not run-length encode), and each copy has a fixed cost of
+// its own besides. A keyed image is read once at load instead into runs, per
+// row, of pixels that are not the key colour, drawn by copying those runs
+// straight into the screen. The screen has the image's format (both are the
+// display format), so each pixel drawn is the one a keyed copy gives.
 namespace {
 
-struct Piece {
-    Sint16 x, y;
-    Uint16 w, h;
-    bool keyed;  // from the keyed image; otherwise from the plain copy
+struct Run {
+    Uint16 x, width;
 };
 
 struct Cut {
     SDL_Surface* image;  // held by one reference of ours, so its address stays its own
-    SDL_Surface* plain;
-    int first, count;  // in pieces
+    int first_row;       // its rows' starts, image->h + 1 of them, in row_start
 };
 
 constexpr int cut_capacity = 64;
-constexpr int piece_capacity = 2048;
+constexpr int row_capacity = 4096;
+constexpr int run_capacity = 16384;
 std::array<Cut, cut_capacity> cuts;
-std::array<Piece, piece_capacity> pieces;
-int cut_count = 0, piece_count = 0;
+std::array<int, row_capacity> row_start;  // where a row's runs start in runs
+std::array<Run, run_capacity> runs;
+int cut_count = 0, row_count = 0, run_count = 0;
 
-// What a piece costs, in fortieths of a keyed pixel, as measured on
-// sdl12-compat: starting a copy costs as much as about 57 keyed pixels, a row
-// of a plain copy 6 (a call to memcpy), a plain pixel 1/40.
-constexpr int64_t copy_cost = 2300, plain_row_cost = 240, plain_pixel_cost = 1, keyed_row_cost = 40,
-                  keyed_pixel_cost = 40;
-
-enum Kind : uint8_t { EMPTY, SOLID, MIXED };
-
-int64_t cost(Kind kind, int w, int h)
-{
-    switch (kind) {
-    case EMPTY: return 0;
-    case SOLID: return copy_cost + h * (plain_row_cost + w * plain_pixel_cost);
-    case MIXED: return copy_cost + h * (keyed_row_cost + w * keyed_pixel_cost);
-    }
-    return 0;
-}
-
-constexpr int widest_cut = 1024;
-constexpr int runs_per_piece = 32;  // bounds the search; wider mixed stretches are split
-
-// A plan being made: pieces in bands of rows, a piece extended downwards
-// while the next band has one of the same columns and kind.
-struct Plan {
-    std::array<Piece, piece_capacity> pieces;
-    int count = 0;
-    int64_t cost = 0;
-    bool full = false;
-    // The pieces that end at the last band's bottom, and those of the band being planned.
-    std::array<int, widest_cut> open, next_open;
-    int open_count = 0;
-};
-
-// How many pixels of each column of rows y0..y1-1 hold the key colour.
-void count_keyed(const SDL_Surface* plain, Uint32 key, int y0, int y1, std::array<int, widest_cut>& keyed)
-{
-    const Uint32 colour_mask = plain->format->Rmask | plain->format->Gmask | plain->format->Bmask;
-    const int bytes = plain->format->BytesPerPixel;
-    std::fill_n(keyed.begin(), plain->w, 0);
-    for (int y = y0; y < y1; ++y) {
-        const Uint8* row = static_cast<const Uint8*>(plain->pixels) + y * plain->pitch;
-        // The display's 16 bits a pixel first: this runs over every pixel of every image.
-        if (bytes == 2) {
-            const auto* pixels = reinterpret_cast<const Uint16*>(row);
-            for (int x = 0; x < plain->w; ++x) keyed[x] += (pixels[x] & colour_mask) == key;
-            continue;
-        }
-        for (int x = 0; x < plain->w; ++x) {
-            const Uint8* p = row + x * bytes;
-            const Uint32 pixel = bytes == 1   ? p[0]
-                                 : bytes == 3 ? p[0] | p[1] << 8 | p[2] << 16
-                                              : *reinterpret_cast<const Uint32*>(p);
-            keyed[x] += (pixel & colour_mask) == key;
-        }
-    }
-}
-
-// The cheapest cover of one band by pieces: runs of columns of one kind,
-// then the best grouping of consecutive runs into pieces, each copied plain
-// when it holds no key colour, keyed when it holds both.
-void plan_band(Plan& plan, const SDL_Surface* plain, Uint32 key, int y0, int y1)
-{
-    static std::array<int, widest_cut> keyed;
-    count_keyed(plain, key, y0, y1, keyed);
-    static std::array<int, widest_cut + 1> run_start;
-    static std::array<Kind, widest_cut> run_kind;
-    int runs = 0;
-    for (int x = 0; x < plain->w; ++x) {
-        const Kind kind = keyed[x] == y1 - y0 ? EMPTY : keyed[x] == 0 ? SOLID : MIXED;
-        if (runs == 0 || run_kind[runs - 1] != kind) {
-            run_start[runs] = x;
-            run_kind[runs++] = kind;
-        }
-    }
-    run_start[runs] = plain->w;
-    // best[i]: the least cost of the first i runs; from[i]: where its last piece starts.
-    static std::array<int64_t, widest_cut + 1> best;
-    static std::array<int, widest_cut + 1> from;
-    static std::array<Kind, widest_cut + 1> kind_of;
-    best[0] = 0;
-    for (int i = 1; i <= runs; ++i) {
-        best[i] = INT64_MAX;
-        bool any_key = false, any_colour = false;
-        for (int j = i - 1; j >= 0 && j >= i - runs_per_piece; --j) {
-            any_key |= run_kind[j] != SOLID;
-            any_colour |= run_kind[j] != EMPTY;
-            const Kind kind = !any_colour ? EMPTY : !any_key ? SOLID : MIXED;
-            const int64_t c = best[j] + cost(kind, run_start[i] - run_start[j], y1 - y0);
-            if (c < best[i]) {
-                best[i] = c;
-                from[i] = j;
-                kind_of[i] = kind;
-            }
-        }
-    }
-    plan.cost += best[runs];
-    // Back from the last run; a piece joins one that ends just above it with its columns and kind.
-    const int open = plan.open_count;
-    plan.open_count = 0;
-    for (int i = runs; i > 0; i = from[i]) {
-        if (kind_of[i] == EMPTY) continue;
-        const Piece piece{static_cast<Sint16>(run_start[from[i]]), static_cast<Sint16>(y0),
-                          static_cast<Uint16>(run_start[i] - run_start[from[i]]),
-                          static_cast<Uint16>(y1 - y0), kind_of[i] == MIXED};
-        int index = -1;
-        for (int k = 0; k < open && index < 0; ++k) {
-            const Piece& above = plan.pieces[plan.open[k]];
-            if (above.x == piece.x && above.w == piece.w && above.keyed == piece.keyed) index = plan.open[k];
-        }
-        if (index >= 0) {
-            plan.pieces[index].h = static_cast<Uint16>(plan.pieces[index].h + piece.h);
-            plan.cost -= copy_cost;
-        } else if (plan.count == piece_capacity) {
-            plan.full = true;
-            return;
-        } else {
-            index = plan.count;
-            plan.pieces[plan.count++] = piece;
-        }
-        plan.next_open[plan.open_count++] = index;
-    }
-    std::copy_n(plan.next_open.begin(), plan.open_count, plan.open.begin());
-}
-
-void make_plan(Plan& plan, const SDL_Surface* plain, Uint32 key, int band_height)
-{
-    plan.count = 0;
-    plan.cost = 0;
-    plan.full = false;
-    plan.open_count = 0;
-    for (int y0 = 0; y0 < plain->h && !plan.full; y0 += band_height) {
-        plan_band(plan, plain, key, y0, std::min(y0 + band_height, plain->h));
-    }
-}
-
-// Cuts whose image only we still hold (the game has freed it) are freed.
+// Cuts whose image only we still hold (the game has freed it) are freed, and
+// the others' rows and runs moved down over theirs.
 void drop_freed_cuts()
 {
-    int kept = 0, kept_pieces = 0;
+    int kept = 0, kept_rows = 0, kept_runs = 0;
     for (int c = 0; c < cut_count; ++c) {
         Cut cut = cuts[c];
         if (cut.image->refcount <= 1) {
-            SDL_FreeSurface(cut.plain);
             SDL_FreeSurface(cut.image);
             continue;
         }
-        std::copy_n(pieces.begin() + cut.first, cut.count, pieces.begin() + kept_pieces);
-        cut.first = kept_pieces;
-        kept_pieces += cut.count;
+        const int rows = cut.image->h + 1, first_run = row_start[cut.first_row];
+        const int last_run = row_start[cut.first_row + rows - 1];
+        std::copy(runs.begin() + first_run, runs.begin() + last_run, runs.begin() + kept_runs);
+        for (int r = 0; r < rows; ++r)
+            row_start[kept_rows + r] = row_start[cut.first_row + r] - first_run + kept_runs;
+        cut.first_row = kept_rows;
+        kept_rows += rows;
+        kept_runs += last_run - first_run;
         cuts[kept++] = cut;
     }
     cut_count = kept;
-    piece_count = kept_pieces;
+    row_count = kept_rows;
+    run_count = kept_runs;
 }
 
 const Cut* find_cut(const SDL_Surface* image)
@@ -285,78 +157,132 @@ const Cut* find_cut(const SDL_Surface* image)
     return nullptr;
 }
 
+Uint32 read_pixel(const Uint8* p, int bytes)
+{
+    switch (bytes) {
+    case 1: return p[0];
+    case 2: return *reinterpret_cast<const Uint16*>(p);
+    case 3: return p[0] | p[1] << 8 | p[2] << 16;
+    default: return *reinterpret_cast<const Uint32*>(p);
+    }
+}
+
+bool same_format(const SDL_PixelFormat* a, const SDL_PixelFormat* b)
+{
+    return a->BytesPerPixel == b->BytesPerPixel && a->Rmask == b->Rmask && a->Gmask == b->Gmask &&
+           a->Bmask == b->Bmask;
+}
+
 }  // namespace
 
-void cut_keyed_image(SDL_Surface* image, SDL_Surface* plain, int red, int green, int blue)
+void cut_keyed_image(SDL_Surface* image)
 {
-#ifdef __EMSCRIPTEN__
-    // A browser copies a keyed image in one go, its see-through pixels
-    // tested by nobody: pieces would only add copies.
-    (void)image, (void)red, (void)green, (void)blue;
-    SDL_FreeSurface(plain);
-    return;
-#endif
-    // Where the runtime run-length encodes the image (its first copy does
-    // it), keyed copies are cheap already. Copying the image onto its own
-    // plain copy changes no pixel.
-    SDL_UpperBlit(image, nullptr, plain, nullptr);
     drop_freed_cuts();
-    if ((image->flags & SDL_RLEACCEL) != 0 || plain->w > widest_cut || cut_count == cut_capacity ||
-        SDL_LockSurface(plain) < 0) {
-        SDL_FreeSurface(plain);
+    // Only pixels in plain memory can be read at any time; an 8-bit image's
+    // pixels are colour indices, not the screen's.
+    if ((image->flags & SDL_SRCCOLORKEY) == 0 || SDL_MUSTLOCK(image) || image->format->BytesPerPixel < 2 ||
+        cut_count == cut_capacity || row_count + image->h + 1 > row_capacity) {
         return;
     }
-    const Uint32 key = SDL_MapRGB(plain->format, static_cast<Uint8>(red), static_cast<Uint8>(green),
-                                  static_cast<Uint8>(blue)) &
-                       (plain->format->Rmask | plain->format->Gmask | plain->format->Bmask);
-    // Bands of a few heights; the cheapest plan is kept.
-    static Plan plans[2];
-    int best = -1;
-    for (int band_height : {1, 4, 8, 16}) {
-        Plan& plan = plans[best == 0 ? 1 : 0];
-        make_plan(plan, plain, key, band_height);
-        if (!plan.full && (best < 0 || plan.cost < plans[best].cost)) best = &plan - plans;
+    // As the library compares: the pixel's colour bits against the key's.
+    const SDL_PixelFormat* f = image->format;
+    const Uint32 colour_mask = f->Rmask | f->Gmask | f->Bmask;
+    const Uint32 key = f->colorkey & colour_mask;
+    const int bytes = f->BytesPerPixel;
+    int count = run_count;
+    for (int y = 0; y < image->h; ++y) {
+        row_start[row_count + y] = count;
+        const Uint8* row = static_cast<const Uint8*>(image->pixels) + y * image->pitch;
+        for (int x = 0; x < image->w;) {
+            if ((read_pixel(row + x * bytes, bytes) & colour_mask) == key) {
+                ++x;
+                continue;
+            }
+            const int from = x;
+            while (x < image->w && (read_pixel(row + x * bytes, bytes) & colour_mask) != key) ++x;
+            if (count == run_capacity) return;  // too many: the library copies it keyed
+            runs[count++] = Run{static_cast<Uint16>(from), static_cast<Uint16>(x - from)};
+        }
     }
-    SDL_UnlockSurface(plain);
-    if (best < 0 || piece_count + plans[best].count > piece_capacity) {
-        SDL_FreeSurface(plain);
-        return;
-    }
-    const Plan& plan = plans[best];
-    std::copy_n(plan.pieces.begin(), plan.count, pieces.begin() + piece_count);
+    row_start[row_count + image->h] = count;
     ++image->refcount;
-    cuts[cut_count++] = Cut{image, plain, piece_count, plan.count};
-    piece_count += plan.count;
+    cuts[cut_count++] = Cut{image, row_count};
+    row_count += image->h + 1;
+    run_count = count;
 }
 
-// The part of a piece inside the source rectangle, copied where the whole
-// rectangle copied to (x, y) would put it.
-static void blit_pieces(const Cut& cut, int src_x, int src_y, int width, int height, int x, int y)
+// The source rectangle clipped to the image and its destination to the
+// screen's clip rectangle, as the library clips a copy, then each run's part
+// inside them copied.
+static void blit_runs(const Cut& cut, int src_x, int src_y, int width, int height, int x, int y)
 {
-    for (int i = cut.first; i < cut.first + cut.count; ++i) {
-        const Piece& p = pieces[i];
-        const int left = std::max<int>(p.x, src_x), top = std::max<int>(p.y, src_y);
-        const int right = std::min(p.x + p.w, src_x + width), bottom = std::min(p.y + p.h, src_y + height);
-        if (left >= right || top >= bottom) continue;
-        SDL_Rect src{static_cast<Sint16>(left), static_cast<Sint16>(top), static_cast<Uint16>(right - left),
-                     static_cast<Uint16>(bottom - top)};
-        SDL_Rect dest{static_cast<Sint16>(x + left - src_x), static_cast<Sint16>(y + top - src_y), 0, 0};
-        SDL_UpperBlit(p.keyed ? cut.image : cut.plain, &src, game.screen, &dest);
+    SDL_Surface* const image = cut.image;
+    SDL_Surface* const screen = game.screen;
+    if (src_x < 0) {
+        width += src_x;
+        x -= src_x;
+        src_x = 0;
     }
+    if (src_y < 0) {
+        height += src_y;
+        y -= src_y;
+        src_y = 0;
+    }
+    width = std::min(width, image->w - src_x);
+    height = std::min(height, image->h - src_y);
+    const SDL_Rect& clip = screen->clip_rect;
+    const int left = std::max<int>(x, clip.x), top = std::max<int>(y, clip.y);
+    const int right = std::min(x + width, clip.x + clip.w), bottom = std::min(y + height, clip.y + clip.h);
+    if (left >= right || top >= bottom || !lock_pixels(screen)) return;
+    const int bytes = image->format->BytesPerPixel;
+    // Image columns first..last-1 land on screen columns left..right-1.
+    const int first = left - x + src_x, last = right - x + src_x, shift = x - src_x;
+    for (int sy = top; sy < bottom; ++sy) {
+        const int iy = sy - y + src_y;
+        const Uint8* from = static_cast<const Uint8*>(image->pixels) + iy * image->pitch;
+        Uint8* to = static_cast<Uint8*>(screen->pixels) + sy * screen->pitch;
+        const int end = row_start[cut.first_row + iy + 1];
+        for (int i = row_start[cut.first_row + iy]; i < end && runs[i].x < last; ++i) {
+            const int a = std::max<int>(runs[i].x, first), b = std::min(runs[i].x + runs[i].width, last);
+            if (a < b)
+                std::memcpy(to + (a + shift) * bytes, from + a * bytes, static_cast<size_t>(b - a) * bytes);
+        }
+    }
+    unlock_pixels(screen);
 }
+
+// False when the image has no runs the screen can take.
+static bool blit_cut(SDL_Surface* image, int src_x, int src_y, int width, int height, int x, int y)
+{
+    const Cut* cut = find_cut(image);
+    if (cut == nullptr || !same_format(image->format, game.screen->format)) return false;
+    blit_runs(*cut, src_x, src_y, width, height, x, y);
+    return true;
+}
+#else
+// A browser copies a keyed image in one go, its see-through pixels tested by
+// nobody: runs would only add copies.
+void cut_keyed_image(SDL_Surface*)
+{
+}
+
+static bool blit_cut(SDL_Surface*, int, int, int, int, int, int)
+{
+    return false;
+}
+#endif
 
 // A missing image (a score that failed to render) draws nothing.
 void blit_at(SDL_Surface* image, int x, int y)
 {
-    if (image == nullptr) return;
-    if (const Cut* cut = find_cut(image)) return blit_pieces(*cut, 0, 0, image->w, image->h, x, y);
+    if (image == nullptr || blit_cut(image, 0, 0, image->w, image->h, x, y)) return;
     SDL_Rect dest{static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
     SDL_UpperBlit(image, nullptr, game.screen, &dest);
 }
 
 void blit_region(SDL_Surface* image, int src_x, int src_y, int width, int height, int x, int y)
 {
-    if (const Cut* cut = find_cut(image)) return blit_pieces(*cut, src_x, src_y, width, height, x, y);
+    if (blit_cut(image, src_x, src_y, width, height, x, y)) return;
     SDL_Rect src{static_cast<Sint16>(src_x), static_cast<Sint16>(src_y), static_cast<Uint16>(width),
                  static_cast<Uint16>(height)};
     SDL_Rect dest{static_cast<Sint16>(x), static_cast<Sint16>(y), 0, 0};
