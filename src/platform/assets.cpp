@@ -22,7 +22,7 @@ static SDL_Surface* load_converted(const char* path, bool keyed, int red, int gr
     // The display format conversion keeps the key.
     SDL_Surface* converted = SDL_DisplayFormat(loaded);
     SDL_FreeSurface(loaded);
-    if (converted != nullptr && keyed) cut_keyed_image(converted);
+    if (converted != nullptr) cut_image(converted);
     return converted;
 }
 

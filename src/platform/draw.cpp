@@ -100,10 +100,12 @@ void clear_surface(SDL_Surface* surface, int red, int green, int blue)
 #ifndef __EMSCRIPTEN__
 // A keyed copy through the library tests every pixel against the key
 // (sdl12-compat does not run-length encode), and each copy has a fixed cost of
-// its own besides. A keyed image is read once at load instead into runs, per
-// row, of pixels that are not the key colour, drawn by copying those runs
-// straight into the screen. The screen has the image's format (both are the
-// display format), so each pixel drawn is the one a keyed copy gives.
+// its own besides; the classic runtime copies plain images slowly too. A keyed
+// image is read once at load instead into runs, per row, of pixels that are
+// not the key colour, drawn by copying those runs straight into the screen,
+// and a plain image is drawn by copying its rows. The screen has the image's
+// format (both are the display format), so each pixel drawn is the one the
+// library's copy gives.
 namespace {
 
 struct Run {
@@ -112,7 +114,8 @@ struct Run {
 
 struct Cut {
     SDL_Surface* image;  // held by one reference of ours, so its address stays its own
-    int first_row;       // its rows' starts, image->h + 1 of them, in row_start
+    int first_row;       // a keyed image's rows' starts, image->h + 1 of them, in row_start
+    bool keyed;
 };
 
 constexpr int cut_capacity = 64;
@@ -132,6 +135,10 @@ void drop_freed_cuts()
         Cut cut = cuts[c];
         if (cut.image->refcount <= 1) {
             SDL_FreeSurface(cut.image);
+            continue;
+        }
+        if (!cut.keyed) {
+            cuts[kept++] = cut;
             continue;
         }
         const int rows = cut.image->h + 1, first_run = row_start[cut.first_row];
@@ -175,13 +182,19 @@ bool same_format(const SDL_PixelFormat* a, const SDL_PixelFormat* b)
 
 }  // namespace
 
-void cut_keyed_image(SDL_Surface* image)
+void cut_image(SDL_Surface* image)
 {
     drop_freed_cuts();
     // Only pixels in plain memory can be read at any time; an 8-bit image's
-    // pixels are colour indices, not the screen's.
-    if ((image->flags & SDL_SRCCOLORKEY) == 0 || SDL_MUSTLOCK(image) || image->format->BytesPerPixel < 2 ||
-        cut_count == cut_capacity || row_count + image->h + 1 > row_capacity) {
+    // pixels are colour indices, not the screen's; a copy with alpha blends.
+    const bool keyed = (image->flags & SDL_SRCCOLORKEY) != 0;
+    if ((image->flags & SDL_SRCALPHA) != 0 || SDL_MUSTLOCK(image) || image->format->BytesPerPixel < 2 ||
+        cut_count == cut_capacity || (keyed && row_count + image->h + 1 > row_capacity)) {
+        return;
+    }
+    if (!keyed) {
+        ++image->refcount;
+        cuts[cut_count++] = Cut{image, 0, false};
         return;
     }
     // As the library compares: the pixel's colour bits against the key's.
@@ -206,7 +219,7 @@ void cut_keyed_image(SDL_Surface* image)
     }
     row_start[row_count + image->h] = count;
     ++image->refcount;
-    cuts[cut_count++] = Cut{image, row_count};
+    cuts[cut_count++] = Cut{image, row_count, true};
     row_count += image->h + 1;
     run_count = count;
 }
@@ -237,13 +250,29 @@ static void blit_runs(const Cut& cut, int src_x, int src_y, int width, int heigh
     const int bytes = image->format->BytesPerPixel;
     // Image columns first..last-1 land on screen columns left..right-1.
     const int first = left - x + src_x, last = right - x + src_x, shift = x - src_x;
-    for (int sy = top; sy < bottom; ++sy) {
-        const int iy = sy - y + src_y;
-        const Uint8* from = static_cast<const Uint8*>(image->pixels) + iy * image->pitch;
-        Uint8* to = static_cast<Uint8*>(screen->pixels) + sy * screen->pitch;
-        const int end = row_start[cut.first_row + iy + 1];
-        for (int i = row_start[cut.first_row + iy]; i < end && runs[i].x < last; ++i) {
-            const int a = std::max<int>(runs[i].x, first), b = std::min(runs[i].x + runs[i].width, last);
+    const Uint8* from = static_cast<const Uint8*>(image->pixels) + (top - y + src_y) * image->pitch;
+    Uint8* to = static_cast<Uint8*>(screen->pixels) + top * screen->pitch;
+    if (!cut.keyed) {
+        for (int row = 0; row < bottom - top; ++row, from += image->pitch, to += screen->pitch) {
+            std::memcpy(to + left * bytes, from + first * bytes, static_cast<size_t>(last - first) * bytes);
+        }
+        unlock_pixels(screen);
+        return;
+    }
+    const int* starts = row_start.data() + cut.first_row + top - y + src_y;
+    const bool whole_rows = first == 0 && last == image->w;
+    for (int row = 0; row < bottom - top; ++row, from += image->pitch, to += screen->pitch) {
+        const Run* run = runs.data() + starts[row];
+        const Run* const end = runs.data() + starts[row + 1];
+        // Most copies are of whole images inside the screen: no run to clip.
+        if (whole_rows) {
+            for (; run < end; ++run) {
+                std::memcpy(to + (run->x + shift) * bytes, from + run->x * bytes, run->width * bytes);
+            }
+            continue;
+        }
+        for (; run < end && run->x < last; ++run) {
+            const int a = std::max<int>(run->x, first), b = std::min(run->x + run->width, last);
             if (a < b)
                 std::memcpy(to + (a + shift) * bytes, from + a * bytes, static_cast<size_t>(b - a) * bytes);
         }
@@ -251,7 +280,7 @@ static void blit_runs(const Cut& cut, int src_x, int src_y, int width, int heigh
     unlock_pixels(screen);
 }
 
-// False when the image has no runs the screen can take.
+// False when the image has no cut the screen can take.
 static bool blit_cut(SDL_Surface* image, int src_x, int src_y, int width, int height, int x, int y)
 {
     const Cut* cut = find_cut(image);
@@ -260,9 +289,9 @@ static bool blit_cut(SDL_Surface* image, int src_x, int src_y, int width, int he
     return true;
 }
 #else
-// A browser copies a keyed image in one go, its see-through pixels tested by
-// nobody: runs would only add copies.
-void cut_keyed_image(SDL_Surface*)
+// A browser's images are canvases, each copied by the browser in one go, its
+// see-through pixels tested by nobody: runs would only add copies.
+void cut_image(SDL_Surface*)
 {
 }
 
