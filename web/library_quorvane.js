@@ -111,6 +111,60 @@ mergeInto(LibraryManager.library, {
       return surf;
     },
   },
+  // The library's loader hands every image to the browser to decode, which
+  // takes a few hundred milliseconds before the first frame here. The BMPs of
+  // the data set (uncompressed, 24 or 32 bits a pixel) are read at once
+  // instead, straight into a canvas; anything else goes on to the library's.
+  $QuorvaneBitmaps: {
+    canvas: function(bytes) {
+      var v = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+      if (bytes.length < 54 || v.getUint16(0) != 0x424d /* "BM" */) return null;
+      var offset = v.getUint32(10, true), header = v.getUint32(14, true);
+      var width = v.getInt32(18, true), height = v.getInt32(22, true);
+      var bits = v.getUint16(28, true), compression = v.getUint32(30, true);
+      var rows = Math.abs(height), step = bits / 8, pitch = (width * step + 3) & ~3;
+      if (header < 40 || width <= 0 || rows == 0 || (bits != 24 && bits != 32) || compression != 0 ||
+          offset + pitch * rows > bytes.length) {
+        return null;
+      }
+      var canvas = document.createElement('canvas');
+      canvas.width = width;
+      canvas.height = rows;
+      var ctx = canvas.getContext('2d');
+      var image = ctx.createImageData(width, rows);
+      var px = image.data;
+      for (var y = 0; y < rows; y++) {
+        var from = offset + (height > 0 ? rows - 1 - y : y) * pitch;  // bottom row first unless the height is negative
+        for (var x = 0, to = y * width * 4; x < width; x++, from += step, to += 4) {
+          px[to] = bytes[from + 2];
+          px[to + 1] = bytes[from + 1];
+          px[to + 2] = bytes[from];
+          px[to + 3] = 255;
+        }
+      }
+      ctx.putImageData(image, 0, 0);
+      return canvas;
+    },
+    loader: {
+      canHandle: function(name) {
+        return /\.bmp$/i.test(name);
+      },
+      handle: function(bytes, name, onload, onerror) {
+        var canvas = QuorvaneBitmaps.canvas(bytes);
+        if (canvas) {
+          Module['preloadedImages'][name] = canvas;
+          return onload(bytes);
+        }
+        var other = Module['preloadPlugins'].find(function(plugin) {
+          return plugin !== QuorvaneBitmaps.loader && plugin['canHandle'](name);
+        });
+        if (other) return other['handle'](bytes, name, onload, onerror);
+        onerror();
+      },
+    },
+  },
+  $QuorvaneBitmaps__postset:
+      '(Module["preloadPlugins"] = Module["preloadPlugins"] || []).unshift(QuorvaneBitmaps.loader);',
   // The library's fill and copy save and restore the whole drawing state and
   // build a colour string and rectangle objects at every call; a frame makes
   // hundreds of them (every star is a one-pixel fill). These keep to plain
@@ -206,7 +260,7 @@ mergeInto(LibraryManager.library, {
   },
   // Missing from the library. The copy keeps the key's see-through pixels; an
   // image without a key is drawn as opaque.
-  SDL_DisplayFormat__deps: ['$QuorvaneSurface'],
+  SDL_DisplayFormat__deps: ['$QuorvaneSurface', '$QuorvaneBitmaps'],
   SDL_DisplayFormat: function(surf) {
     var data = SDL.surfaces[surf];
     if (!data) return 0;
@@ -755,6 +809,10 @@ mergeInto(LibraryManager.library, {
       stringToUTF8(step + ' the browser\'s storage (IndexedDB): ' + why, reason, size);
     },
   },
+  // Opened while the page loads: the first opening in a new profile takes
+  // 100 ms or more, which the start would otherwise wait for. A failure here
+  // is met again, with its reason, when the table is first read.
+  $QuorvaneStore__postset: 'QuorvaneStore.open();',
   store_refresh__deps: ['$QuorvaneStore', '$Asyncify', '$FS'],
   store_refresh: function(dir, reason, size) {
     var path = UTF8ToString(dir);
@@ -847,7 +905,10 @@ mergeInto(LibraryManager.library, {
       'Module["firstFrame"] = function() { return QuorvaneFrames.first; };',
   SDL_Flip__deps: ['$QuorvaneFrames'],
   SDL_Flip: function(surf) {
-    if (QuorvaneFrames.count++ == 0) QuorvaneFrames.first = performance.now();
+    if (QuorvaneFrames.count++ == 0) {
+      QuorvaneFrames.first = performance.now();
+      if (Module['onFirstFrame']) setTimeout(Module['onFirstFrame'], 0);
+    }
     return 0;
   },
 
@@ -881,6 +942,18 @@ mergeInto(LibraryManager.library, {
         });
       }
     },
+    loader: {
+      canHandle: function(name) {
+        return /\.(mp3|ogg|wav)$/.test(name);
+      },
+      handle: function(bytes, name, onload, onerror) {
+        var audio = new Audio();
+        audio.preload = 'none';
+        audio.src = URL.createObjectURL(new Blob([bytes], {type: Browser.getMimetype(name)}));
+        Module['preloadedAudios'][name] = audio;
+        onload(bytes);
+      },
+    },
     install: function() {
       QuorvaneKeys.onPress.push(function() {
         var audio = QuorvaneMusic.waiting;
@@ -889,8 +962,26 @@ mergeInto(LibraryManager.library, {
       });
     },
   },
-  $QuorvaneMusic__deps: ['$QuorvaneKeys'],
-  $QuorvaneMusic__postset: 'QuorvaneMusic.install(); Module["musicState"] = QuorvaneMusic.state;',
+  $QuorvaneMusic__deps: ['$QuorvaneKeys', '$Browser'],
+  $QuorvaneMusic__postset: 'QuorvaneMusic.install(); Module["musicState"] = QuorvaneMusic.state;' +
+      // The library's own loader holds the start back until the browser says
+      // the whole track can play through (about half a second here): the
+      // track is handed over at once instead, and plays as soon as it can.
+      '(Module["preloadPlugins"] = Module["preloadPlugins"] || []).unshift(QuorvaneMusic.loader);',
+
+  // The library's Mix_OpenAudio makes a Web Audio context, which only sound
+  // effects use: the music plays through an audio element. Made at start-up,
+  // that context held the page's thread for 250 to 450 ms before the first
+  // frame in Chromium.
+  Mix_OpenAudio__deps: ['$SDL'],
+  Mix_OpenAudio: function(frequency, format, channels, chunksize) {
+    SDL.allocateChannels(32);
+    SDL.mixerFrequency = frequency;
+    SDL.mixerFormat = format;
+    SDL.mixerNumChannels = channels;
+    SDL.mixerChunkSize = chunksize;
+    return 0;
+  },
   Mix_PlayMusic__deps: ['$QuorvaneMusic'],
   Mix_PlayMusic: function(id, loops) {
     var info = SDL.audios[id];

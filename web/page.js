@@ -110,6 +110,7 @@
       lines.push(text);
     },
     onGameEnd: ended,
+    onFirstFrame: () => keepOffline(),
     playerName: () => nameBox.value,
     onAbort: (what) => fail('Quorvane stopped: ' + what),
     // The browser holds the music back until the player presses a key or clicks.
@@ -119,11 +120,14 @@
   };
 
   // Offline and installable: the service worker keeps every file of the site.
+  // It is registered once the game shows, so that its fetching and storing of
+  // every file stays out of the way of the start.
+  let keepOffline = () => {};
   if ('serviceWorker' in navigator) {
     const updating = !!navigator.serviceWorker.controller;
-    window.addEventListener('load', () => {
+    keepOffline = () => {
       navigator.serviceWorker.register('service-worker.js').catch((e) => console.warn('Quorvane will not play offline: ' + e.message));
-    });
+    };
     navigator.serviceWorker.addEventListener('controllerchange', () => {
       if (updating) document.getElementById('update-note').hidden = false;
     });

@@ -429,7 +429,8 @@ cases.page = async (o, url) => {
     check(/ended/.test(said), `after Escape the page says "${said}"`);
     await page.screenshot({ path: path.join(o.out, 'page-ended.png') });
     await page.click('#again');
-    await waitUntil('the page again', () => g.peek(() => document.getElementById('message').hidden));
+    // Asked while the new page is still being read, the element may not be there yet.
+    await waitUntil('the page again', () => g.peek(() => document.getElementById('message')?.hidden));
     await menuShown(g);
     // And by the EXIT item.
     await select(g, 2);
