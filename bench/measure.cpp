@@ -59,7 +59,11 @@ extern "C" {
 int __real_SDL_Flip(SDL_Surface* screen);
 void __real_SDL_Delay(Uint32 ms);
 int __real_SDL_PollEvent(SDL_Event* event);
-int __real_SDL_UpperBlit(SDL_Surface* src, SDL_Rect* src_rect, SDL_Surface* dst, SDL_Rect* dst_rect);
+// The game's own drawing of images (its C++ names), which copies most of them
+// without the library.
+void __real__Z7blit_atP11SDL_Surfaceii(SDL_Surface* image, int x, int y);
+void __real__Z11blit_regionP11SDL_Surfaceiiiiii(SDL_Surface* image, int src_x, int src_y, int width,
+                                                int height, int x, int y);
 
 int __wrap_SDL_Flip(SDL_Surface* screen)
 {
@@ -88,10 +92,17 @@ int __wrap_SDL_PollEvent(SDL_Event* event)
     return result;
 }
 
-int __wrap_SDL_UpperBlit(SDL_Surface* src, SDL_Rect* src_rect, SDL_Surface* dst, SDL_Rect* dst_rect)
+void __wrap__Z7blit_atP11SDL_Surfaceii(SDL_Surface* image, int x, int y)
 {
     ++part.blits;
-    return __real_SDL_UpperBlit(src, src_rect, dst, dst_rect);
+    __real__Z7blit_atP11SDL_Surfaceii(image, x, y);
+}
+
+void __wrap__Z11blit_regionP11SDL_Surfaceiiiiii(SDL_Surface* image, int src_x, int src_y, int width,
+                                                int height, int x, int y)
+{
+    ++part.blits;
+    __real__Z11blit_regionP11SDL_Surfaceiiiiii(image, src_x, src_y, width, height, x, y);
 }
 }  // extern "C"
 
