@@ -167,7 +167,6 @@ const Cut* find_cut(const SDL_Surface* image)
 Uint32 read_pixel(const Uint8* p, int bytes)
 {
     switch (bytes) {
-    case 1: return p[0];
     case 2: return *reinterpret_cast<const Uint16*>(p);
     case 3: return p[0] | p[1] << 8 | p[2] << 16;
     default: return *reinterpret_cast<const Uint32*>(p);
