@@ -171,7 +171,9 @@ def measure_startup(o, env, name):
 def measure_web(o):
     """The browser's figures in the frame table's shape (bench/web/bench.mjs)."""
     out = os.path.join(o.out, "web.json")
-    subprocess.run(["node", os.path.join(ROOT, "bench", "web", "bench.mjs"), "--tree", o.web, "--json", out],
+    # As many rounds as the desktop's: the browser's frame rate varies more from round to round.
+    subprocess.run(["node", os.path.join(ROOT, "bench", "web", "bench.mjs"), "--tree", o.web, "--json", out,
+                    "--rounds", str(o.rounds)],
                    check=True, stdout=subprocess.DEVNULL)
     with open(out) as f:
         web = json.load(f)

@@ -1,7 +1,7 @@
 // The browser build's frame rate against the bare loop (clear, 5 ms wait,
-// flip) built with the same flags, in the same headless Chromium: rounds of
-// the bare loop, the menu and play in turn, each counted over a few seconds
-// by the frames the page has flipped; the time from navigation to the game's
+// flip) built with the same flags, on a page laid out as the game's, in the
+// same headless Chromium: rounds of the bare loop, the menu and play in
+// turn, each counted over a few seconds by the frames the page has flipped; the time from navigation to the game's
 // first frame, at a first visit (a fresh profile) and at later ones (from the
 // service worker's cache); the bytes of the site as served and as a web
 // server would send them gzip-compressed. Prints the figures; --json keeps
@@ -25,8 +25,11 @@ if (!o.tree) {
 }
 const median = (v) => [...v].sort((a, b) => a - b)[Math.floor(v.length / 2)];
 
-// Frames per second over the next few seconds, from the page's own count.
+// Frames per second over the next few seconds, from the page's own count,
+// once a second in the scene has passed: the start of the page (its worker,
+// its store) and of the track is not the loop's pace.
 async function rate(page) {
+  await sleep(1000);
   const [f0, t0] = await page.evaluate(() => [Module.frameCount(), performance.now()]);
   await sleep(o.seconds * 1000);
   const [f1, t1] = await page.evaluate(() => [Module.frameCount(), performance.now()]);
@@ -78,7 +81,6 @@ for (let r = 0; r < o.rounds; r++) {
   await started(b.page);
   runs.menu.push(await rate(b.page));
   await b.page.keyboard.press('Space');
-  await sleep(200);
   runs.play.push(await rate(b.page));
   console.log(`round ${r + 1}: bare ${runs.bare[r].toFixed(1)} fps, menu ${runs.menu[r].toFixed(1)}, play ${runs.play[r].toFixed(1)}`);
 }
