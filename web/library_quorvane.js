@@ -180,7 +180,7 @@ mergeInto(LibraryManager.library, {
   $QuorvaneScreen: {
     ops: [],  // per step: its kind, then its numbers (and a copy's source canvas)
     count: 0,
-    pixels: null,  // the stars' (x, y, colour), for the pixel steps: an Int32Array, made at the first
+    pixels: null,  // the stars' (x, y, colour) for the pixel steps: an Int32Array, made at first use
     used: 0,
     asked: false,
     held: [],  // canvases of freed surfaces that the list still draws from
@@ -1018,11 +1018,8 @@ mergeInto(LibraryManager.library, {
   },
   $QuorvaneFrames__postset: 'Module["frameCount"] = function() { return QuorvaneFrames.count; };' +
       'Module["firstFrame"] = function() { return QuorvaneFrames.first; };',
-  SDL_Flip__deps: ['$QuorvaneFrames', '$QuorvaneScreen'],
+  SDL_Flip__deps: ['$QuorvaneFrames'],
   SDL_Flip: function(surf) {
-    // A hidden page is never refreshed: its canvas is kept up to date as the
-    // frames come, for anything that reads it.
-    if (document.hidden) QuorvaneScreen.flush();
     if (QuorvaneFrames.count++ == 0) {
       QuorvaneFrames.first = performance.now();
       if (Module['onFirstFrame']) setTimeout(Module['onFirstFrame'], 0);

@@ -1,10 +1,11 @@
 // The browser build's frame rate against the bare loop (clear, 5 ms wait,
 // flip) built with the same flags, on a page laid out as the game's, in the
 // same headless Chromium: rounds of the bare loop, the menu and play in
-// turn, each counted over a few seconds by the frames the page has flipped; the time from navigation to the game's
-// first frame, at a first visit (a fresh profile) and at later ones (from the
-// service worker's cache); the bytes of the site as served and as a web
-// server would send them gzip-compressed. Prints the figures; --json keeps
+// turn, each counted over a few seconds by the frames the page has flipped;
+// the time from navigation to the game's first frame, at a first visit (a
+// fresh profile) and at later ones (from the service worker's cache); the
+// bytes of the site as served and as a web server would send them
+// gzip-compressed. Prints the figures; --json keeps
 // them.
 //   node bench.mjs --tree BUILD_WEB [--rounds N] [--seconds S] [--json FILE]
 import fs from 'node:fs';
