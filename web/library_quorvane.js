@@ -132,17 +132,17 @@ mergeInto(LibraryManager.library, {
       canvas.height = rows;
       var ctx = canvas.getContext('2d');
       var image = ctx.createImageData(width, rows);
-      var px = image.data;
+      // A whole pixel at a time, opaque: red in the low byte, as the canvas
+      // keeps it in memory on every little-endian machine.
+      var px = new Uint32Array(image.data.buffer);
       for (var y = 0; y < rows; y++) {
         var from = offset + (height > 0 ? rows - 1 - y : y) * pitch;  // bottom row first unless the height is negative
-        for (var x = 0, to = y * width * 4; x < width; x++, from += step, to += 4) {
-          px[to] = bytes[from + 2];
-          px[to + 1] = bytes[from + 1];
-          px[to + 2] = bytes[from];
-          px[to + 3] = 255;
+        for (var x = 0, to = y * width; x < width; x++, from += step, to++) {
+          px[to] = 0xff000000 | (bytes[from] << 16) | (bytes[from + 1] << 8) | bytes[from + 2];
         }
       }
       ctx.putImageData(image, 0, 0);
+      canvas.quorvaneBitmap = true;
       return canvas;
     },
     loader: {
@@ -165,6 +165,24 @@ mergeInto(LibraryManager.library, {
   },
   $QuorvaneBitmaps__postset:
       '(Module["preloadPlugins"] = Module["preloadPlugins"] || []).unshift(QuorvaneBitmaps.loader);',
+  // The library's loader also reads every image it loads back into the
+  // module's memory, which nothing reads here (images go canvas to canvas):
+  // the start spent 10 to 30 ms on it. The data set's BMPs, read above, are
+  // loaded without; anything else goes to the library's loader.
+  SDL_LoadBMP_RW__deps: ['IMG_Load_RW', 'SDL_FreeRW', '$PATH_FS'],
+  SDL_LoadBMP_RW: function(id, freeSrc) {
+    var rwops = SDL.rwops[id];
+    var name = rwops && rwops.filename !== undefined ? PATH_FS.resolve(rwops.filename) : null;
+    var image = name && Module['preloadedImages'][name];
+    if (!image || !image.quorvaneBitmap) return _IMG_Load_RW(id, freeSrc);
+    var surf = SDL.makeSurface(image.width, image.height, 0, false, 'load:' + name);
+    var data = SDL.surfaces[surf];
+    data.ctx.globalCompositeOperation = 'copy';
+    data.ctx.drawImage(image, 0, 0);
+    data.ctx.globalCompositeOperation = 'source-over';
+    if (freeSrc) _SDL_FreeRW(id);
+    return surf;
+  },
   // The library's fill and copy save and restore the whole drawing state and
   // build a colour string and rectangle objects at every call; a frame makes
   // hundreds of them (every star is a one-pixel fill). These keep to plain
@@ -817,7 +835,8 @@ mergeInto(LibraryManager.library, {
     },
     open: function() {
       if (!QuorvaneStore.db) {
-        QuorvaneStore.db = new Promise(function(resolve, reject) {
+        // The page may have begun it as it started (index.html), once.
+        QuorvaneStore.db = window['quorvaneStoreOpening'] || new Promise(function(resolve, reject) {
           var r = indexedDB.open('quorvane', 1);
           r.onupgradeneeded = function() {
             r.result.createObjectStore('files');
@@ -829,6 +848,7 @@ mergeInto(LibraryManager.library, {
             reject(r.error);
           };
         });
+        window['quorvaneStoreOpening'] = null;
         // Tried again at the next need.
         QuorvaneStore.db.catch(function() {
           QuorvaneStore.db = null;
@@ -922,8 +942,9 @@ mergeInto(LibraryManager.library, {
     },
   },
   // Opened while the page loads: the first opening in a new profile takes
-  // 100 ms or more, which the start would otherwise wait for. A failure here
-  // is met again, with its reason, when the table is first read.
+  // 100 ms or more, which the start would otherwise wait for (the page begins
+  // it sooner still). A failure here is met again, with its reason, when the
+  // table is first read.
   $QuorvaneStore__postset: 'QuorvaneStore.open();',
   store_refresh__deps: ['$QuorvaneStore', '$Asyncify', '$FS'],
   store_refresh: function(dir, reason, size) {
