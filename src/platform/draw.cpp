@@ -101,11 +101,11 @@ void clear_surface(SDL_Surface* surface, int red, int green, int blue)
 // A keyed copy through the library tests every pixel against the key
 // (sdl12-compat does not run-length encode), and each copy has a fixed cost of
 // its own besides; the classic runtime copies plain images slowly too. A keyed
-// image is read once at load instead into runs, per row, of pixels that are
-// not the key colour, drawn by copying those runs straight into the screen,
-// and a plain image is drawn by copying its rows. The screen has the image's
-// format (both are the display format), so each pixel drawn is the one the
-// library's copy gives.
+// image is read once instead, at load or as its text is rendered, into runs,
+// per row, of pixels that are not the key colour, drawn by copying those runs
+// straight into the screen, and a plain image is drawn by copying its rows.
+// The screen has the image's format (both are the display format), so each
+// pixel drawn is the one the library's copy gives.
 namespace {
 
 struct Run {
@@ -118,9 +118,12 @@ struct Cut {
     bool keyed;
 };
 
-constexpr int cut_capacity = 64;
+// Room for the images and every text of a full high-score table (69 cuts,
+// 2,120 rows and 7,385 runs with the tests' longest names) and more: any
+// image beyond is copied by the library, as it was.
+constexpr int cut_capacity = 128;
 constexpr int row_capacity = 4096;
-constexpr int run_capacity = 16384;
+constexpr int run_capacity = 32768;
 std::array<Cut, cut_capacity> cuts;
 std::array<int, row_capacity> row_start;  // where a row's runs start in runs
 std::array<Run, run_capacity> runs;
@@ -143,9 +146,12 @@ void drop_freed_cuts()
         }
         const int rows = cut.image->h + 1, first_run = row_start[cut.first_row];
         const int last_run = row_start[cut.first_row + rows - 1];
-        std::copy(runs.begin() + first_run, runs.begin() + last_run, runs.begin() + kept_runs);
-        for (int r = 0; r < rows; ++r)
-            row_start[kept_rows + r] = row_start[cut.first_row + r] - first_run + kept_runs;
+        // Until a cut is dropped, the kept ones stay where they are.
+        if (cut.first_row != kept_rows) {
+            std::copy(runs.begin() + first_run, runs.begin() + last_run, runs.begin() + kept_runs);
+            for (int r = 0; r < rows; ++r)
+                row_start[kept_rows + r] = row_start[cut.first_row + r] - first_run + kept_runs;
+        }
         cut.first_row = kept_rows;
         kept_rows += rows;
         kept_runs += last_run - first_run;
@@ -327,5 +333,6 @@ SDL_Surface* render_text(TTF_Font* font, const char* text, SDL_Color colour)
     if (rendered == nullptr) return nullptr;
     SDL_Surface* converted = SDL_DisplayFormat(rendered);
     SDL_FreeSurface(rendered);
+    if (converted != nullptr) cut_image(converted);
     return converted;
 }

@@ -16,7 +16,8 @@ void fill_box(int x, int y, int width, int height, uint32_t colour);
 void clear_surface(SDL_Surface* surface, int red, int green, int blue);
 void blit_at(SDL_Surface* image, int x, int y);
 void blit_region(SDL_Surface* image, int src_x, int src_y, int width, int height, int x, int y);
-// Called once per image loaded in the display format: blit_at and
+// Called once per image loaded or text rendered in the display format (by
+// render_text itself): blit_at and
 // blit_region then copy it straight into the screen, a keyed image from its
 // runs of pixels that are not the key colour, pixel for pixel as the
 // library's copy would.
