@@ -6,7 +6,6 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import zlib from 'node:zlib';
 import { check, desktop, Failure, log, openBrowser, serve, sleep, waitUntil } from './browser.mjs';
 
 const W = 640, H = 480;
@@ -63,56 +62,19 @@ function differences(a, b) {
   return at;
 }
 
-function png(file, width, height, rgbAt) {
-  const raw = Buffer.alloc((width * 3 + 1) * height);
-  for (let y = 0; y < height; y++) {
-    for (let x = 0; x < width; x++) {
-      const [r, g, b] = rgbAt(x, y);
-      raw.set([r, g, b], y * (width * 3 + 1) + 1 + 3 * x);
-    }
-  }
-  const chunk = (type, data) => {
-    const len = Buffer.alloc(4);
-    len.writeUInt32BE(data.length);
-    const td = Buffer.concat([Buffer.from(type), data]);
-    const crc = Buffer.alloc(4);
-    crc.writeUInt32BE(zlib.crc32 ? zlib.crc32(td) : crc32(td));
-    return Buffer.concat([len, td, crc]);
-  };
-  const head = Buffer.alloc(13);
-  head.writeUInt32BE(width, 0);
-  head.writeUInt32BE(height, 4);
-  head.set([8, 2, 0, 0, 0], 8);
-  fs.writeFileSync(file, Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), chunk('IHDR', head),
-    chunk('IDAT', zlib.deflateSync(raw)), chunk('IEND', Buffer.alloc(0))]));
-}
-
-let crcTable = null;
-function crc32(buf) {
-  if (!crcTable) {
-    crcTable = new Uint32Array(256);
-    for (let n = 0; n < 256; n++) {
-      let c = n;
-      for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
-      crcTable[n] = c >>> 0;
-    }
-  }
-  let c = 0xffffffff;
-  for (const byte of buf) c = crcTable[(c ^ byte) & 0xff] ^ (c >>> 8);
-  return (c ^ 0xffffffff) >>> 0;
-}
-
 const expand = (p) => [((p >> 11) & 31) << 3, ((p >> 5) & 63) << 2, (p & 31) << 3];
 
 // The two frames side by side with the differences in red between them.
 function savePair(file, desktop, browser, diff) {
+  const rgb = Buffer.alloc(W * 3 * H * 3);
   const marked = new Set(diff);
-  png(file, W * 3, H, (x, y) => {
-    const i = y * W + (x % W);
-    if (x < W) return expand(desktop[i]);
-    if (x < 2 * W) return marked.has(i) ? [255, 0, 0] : [expand(desktop[i])[0] >> 2, 0, 0];
-    return expand(browser[i]);
-  });
+  for (let i = 0; i < W * H; i++) {
+    const at = (Math.floor(i / W) * W * 3 + (i % W)) * 3;
+    rgb.set(expand(desktop[i]), at);
+    rgb.set(marked.has(i) ? [255, 0, 0] : [expand(desktop[i])[0] >> 2, 0, 0], at + W * 3);
+    rgb.set(expand(browser[i]), at + W * 6);
+  }
+  execFileSync('convert', ['-size', `${W * 3}x${H}`, '-depth', '8', 'rgb:-', file], { input: rgb });
 }
 
 // The menu is up once its NEW GAME button is drawn: stars or a table light a
@@ -502,44 +464,37 @@ cases.escape_full_screen = async (o, url) => {
 
 const scoresPath = '/home/web_user/.local/share/quorvane/scores';
 
-// The files the game keeps in the site's IndexedDB, by name, as text.
-function storedFiles(g) {
-  return g.peek(async (dir) => {
-    const db = await new Promise((resolve, reject) => {
-      const r = indexedDB.open('quorvane');
-      r.onupgradeneeded = () => r.result.createObjectStore('files');
-      r.onsuccess = () => resolve(r.result);
-      r.onerror = () => reject(r.error);
-    });
-    const store = db.transaction('files', 'readonly').objectStore('files');
-    const get = (r) => new Promise((resolve) => (r.onsuccess = () => resolve(r.result)));
-    const keys = await get(store.getAllKeys());
-    const values = await get(store.getAll());
-    db.close();
-    const files = {};
-    keys.forEach((k, i) => {
-      if (k.startsWith(dir + '/')) files[k.slice(dir.length + 1)] = new TextDecoder().decode(values[i].contents);
-    });
-    return files;
-  }, path.dirname(scoresPath));
-}
-
-// Files put in the site's storage before the game starts, from another page
-// of the site (the icon), as the game would have stored them.
-async function storeFiles(g, url, files) {
-  await g.page.goto(url + 'icon-64.png');
-  await g.peek(async (dir, files) => {
+// The files the game keeps in the site's IndexedDB, by name, as text, once
+// those given are put there as the game would have stored them.
+function storedFiles(g, put = {}) {
+  return g.peek(async (dir, put) => {
     const db = await new Promise((resolve, reject) => {
       const r = indexedDB.open('quorvane', 1);
       r.onupgradeneeded = () => r.result.createObjectStore('files');
       r.onsuccess = () => resolve(r.result);
       r.onerror = () => reject(r.error);
     });
-    const tx = db.transaction('files', 'readwrite');
-    for (const [name, text] of Object.entries(files)) tx.objectStore('files').put({ contents: new TextEncoder().encode(text) }, dir + '/' + name);
-    await new Promise((resolve) => (tx.oncomplete = resolve));
+    const tx = db.transaction('files', 'readwrite'), store = tx.objectStore('files');
+    const done = new Promise((resolve) => (tx.oncomplete = resolve));
+    for (const [name, text] of Object.entries(put)) store.put({ contents: new TextEncoder().encode(text) }, dir + '/' + name);
+    const get = (r) => new Promise((resolve) => (r.onsuccess = () => resolve(r.result)));
+    const keys = await get(store.getAllKeys());
+    const values = await get(store.getAll());
+    await done;
     db.close();
-  }, path.dirname(scoresPath), files);
+    const files = {};
+    keys.forEach((k, i) => {
+      if (k.startsWith(dir + '/')) files[k.slice(dir.length + 1)] = new TextDecoder().decode(values[i].contents);
+    });
+    return files;
+  }, path.dirname(scoresPath), put);
+}
+
+// Files put in the site's storage before the game starts, from another page
+// of the site (the icon).
+async function storeFiles(g, url, files) {
+  await g.page.goto(url + 'icon-64.png');
+  await storedFiles(g, files);
 }
 
 function entries(text) {
