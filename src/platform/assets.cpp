@@ -20,10 +20,7 @@ static SDL_Surface* load_converted(const char* path, bool keyed, int red, int gr
                                    static_cast<Uint8>(blue)));
     }
     // The display format conversion keeps the key.
-    SDL_Surface* converted = SDL_DisplayFormat(loaded);
-    SDL_FreeSurface(loaded);
-    if (converted != nullptr) cut_image(converted);
-    return converted;
+    return to_display_format(loaded);
 }
 
 SDL_Surface* load_image(const char* path)

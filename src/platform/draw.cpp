@@ -187,7 +187,7 @@ bool same_format(const SDL_PixelFormat* a, const SDL_PixelFormat* b)
 
 }  // namespace
 
-void cut_image(SDL_Surface* image)
+static void cut_image(SDL_Surface* image)
 {
     drop_freed_cuts();
     // Only pixels in plain memory can be read at any time; an 8-bit image's
@@ -296,7 +296,7 @@ static bool blit_cut(SDL_Surface* image, int src_x, int src_y, int width, int he
 #else
 // A browser's images are canvases, each copied by the browser in one go, its
 // see-through pixels tested by nobody: runs would only add copies.
-void cut_image(SDL_Surface*)
+static void cut_image(SDL_Surface*)
 {
 }
 
@@ -305,6 +305,14 @@ static bool blit_cut(SDL_Surface*, int, int, int, int, int, int)
     return false;
 }
 #endif
+
+SDL_Surface* to_display_format(SDL_Surface* image)
+{
+    SDL_Surface* converted = SDL_DisplayFormat(image);
+    SDL_FreeSurface(image);
+    if (converted != nullptr) cut_image(converted);
+    return converted;
+}
 
 // A missing image (a score that failed to render) draws nothing.
 void blit_at(SDL_Surface* image, int x, int y)
@@ -331,8 +339,5 @@ SDL_Surface* render_text(TTF_Font* font, const char* text, SDL_Color colour)
     if (font == nullptr || text[0] == '\0') return nullptr;
     SDL_Surface* rendered = TTF_RenderUTF8_Solid(font, text, colour);
     if (rendered == nullptr) return nullptr;
-    SDL_Surface* converted = SDL_DisplayFormat(rendered);
-    SDL_FreeSurface(rendered);
-    if (converted != nullptr) cut_image(converted);
-    return converted;
+    return to_display_format(rendered);
 }
