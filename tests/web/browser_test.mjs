@@ -6,23 +6,10 @@ import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
+import { parseArgs } from 'node:util';
 import { check, desktop, Failure, log, openBrowser, serve, sleep, waitUntil } from './browser.mjs';
 
 const W = 640, H = 480;
-
-function options() {
-  const o = { cases: [] };
-  const argv = process.argv.slice(2);
-  for (let i = 0; i < argv.length; i++) {
-    const a = argv[i];
-    if (a.startsWith('--')) o[a.slice(2)] = argv[++i];
-    else o.cases.push(a);
-  }
-  for (const k of ['site', 'frames', 'build', 'out', 'source']) {
-    if (!o[k]) throw new Error(`--${k} is needed`);
-  }
-  return o;
-}
 
 // ---- Pictures -------------------------------------------------------------
 
@@ -77,15 +64,25 @@ function savePair(file, desktop, browser, diff) {
   execFileSync('convert', ['-size', `${W * 3}x${H}`, '-depth', '8', 'rgb:-', file], { input: rgb });
 }
 
+// For each box [x, y, w, h] of the canvas, the sum over its pixels of an
+// expression of their r, g and b (a test counts the pixels that pass it).
+function pixels(g, expression, ...boxes) {
+  return g.peek((expression, boxes) => {
+    const ctx = document.getElementById('screen').getContext('2d');
+    const f = new Function('r', 'g', 'b', `return ${expression}`);
+    return boxes.map(([x, y, w, h]) => {
+      const d = ctx.getImageData(x, y, w, h).data;
+      let sum = 0;
+      for (let i = 0; i < d.length; i += 4) sum += +f(d[i], d[i + 1], d[i + 2]);
+      return sum;
+    });
+  }, expression, boxes);
+}
+
 // The menu is up once its NEW GAME button is drawn: stars or a table light a
 // few of those pixels at most.
 async function menuShown(g) {
-  await waitUntil('the menu', () => g.peek(() => {
-    const d = document.getElementById('screen').getContext('2d').getImageData(285, 266, 130, 22).data;
-    let lit = 0;
-    for (let i = 0; i < d.length; i += 4) if (d[i] + d[i + 1] + d[i + 2] > 0) lit++;
-    return lit > d.length / 8;
-  }), 15000);
+  await waitUntil('the menu', async () => (await pixels(g, 'r + g + b > 0', [285, 266, 130, 22]))[0] > 130 * 22 / 2, 15000);
 }
 
 // The text of the empty high-score screen, line by line (rows of the screen
@@ -158,17 +155,8 @@ cases.frames = async (o, url) => {
 
 // Which menu item is lit: the brightest of the three.
 async function litItem(g) {
-  return g.peek(() => {
-    const ctx = document.getElementById('screen').getContext('2d');
-    let best = -1, lit = -1;
-    [260, 300, 340].forEach((y, i) => {
-      const d = ctx.getImageData(285, y + 6, 130, 22).data;
-      let sum = 0;
-      for (let k = 0; k < d.length; k += 4) sum += d[k] + d[k + 1] + d[k + 2];
-      if (sum > best) [best, lit] = [sum, i];
-    });
-    return lit;
-  });
+  const sums = await pixels(g, 'r + g + b', ...[266, 306, 346].map((y) => [285, y, 130, 22]));
+  return sums.indexOf(Math.max(...sums));
 }
 
 // Lights a menu item by pressing Up or Down: a press held past the game's
@@ -599,13 +587,8 @@ async function startGame(g) {
 }
 
 // Whether the high-score screen shows its notice that nothing is saved.
-function showsNotice(g) {
-  return g.peek(() => {
-    const d = document.getElementById('screen').getContext('2d').getImageData(150, 404, 340, 28).data;
-    let n = 0;
-    for (let i = 0; i < d.length; i += 4) if (d[i] > 200 && d[i + 1] > 90 && d[i + 1] < 160 && d[i + 2] < 120) n++;
-    return n > 40;
-  });
+async function showsNotice(g) {
+  return (await pixels(g, 'r > 200 && g > 90 && g < 160 && b < 120', [150, 404, 340, 28]))[0] > 40;
 }
 
 // How wide the score on the menu is drawn, in pixels: its digits, 7 apart.
@@ -677,12 +660,7 @@ cases.scores_last = async (o, url) => {
       const stored = entries((await storedFiles(g)).scores);
       check(stored.length == 1 && stored[0].score == score, `after the restart the table holds ${JSON.stringify(stored)}`);
       await openTable(g);
-      const rows = await g.peek(() => {
-        const d = document.getElementById('screen').getContext('2d').getImageData(84, 138, 508, 22).data;
-        let n = 0;
-        for (let i = 0; i < d.length; i += 4) if (d[i] > 150 && d[i + 2] > 150) n++;
-        return n;
-      });
+      const [rows] = await pixels(g, 'r > 150 && b > 150', [84, 138, 508, 22]);
       await g.page.screenshot({ path: path.join(o.out, 'scores-after-restart.png') });
       check(rows > 100, 'the high-score screen shows no first row after the restart');
       log(`"Zoë O'Hara" ${score}: stored at the game over, there after the browser started again`);
@@ -717,15 +695,7 @@ cases.two_tabs = async (o, url) => {
     check(stored.some((e) => e.name == 'left') && stored.some((e) => e.name == 'right'), `one tab's entry was lost: ${JSON.stringify(stored)}`);
     await openTable(tabs[0]);
     await tabs[0].page.screenshot({ path: path.join(o.out, 'scores-two-tabs.png') });
-    const lines = await tabs[0].peek(() => {
-      const ctx = document.getElementById('screen').getContext('2d');
-      return [140, 166].map((y) => {
-        const d = ctx.getImageData(300, y, 150, 18).data;
-        let n = 0;
-        for (let i = 0; i < d.length; i += 4) if (d[i] + d[i + 1] + d[i + 2] > 400 && !(d[i] == d[i + 1] && d[i] == d[i + 2])) n++;
-        return n;
-      });
-    });
+    const lines = await pixels(tabs[0], 'r + g + b > 400 && !(r == g && g == b)', [300, 140, 150, 18], [300, 166, 150, 18]);
     check(lines.every((n) => n > 20), `the first tab's table does not show both entries (${lines})`);
   } finally {
     await g.close();
@@ -846,12 +816,13 @@ cases.offline = async (o, url, server) => {
 
 // ---- Running ----------------------------------------------------------------
 
-const o = options();
-for (const k of ['site', 'frames', 'build', 'out', 'source']) o[k] = path.resolve(o[k]);
+const needed = ['site', 'frames', 'build', 'out', 'source'];
+const { values: o, positionals } = parseArgs({ options: Object.fromEntries(needed.map((k) => [k, { type: 'string' }])), allowPositionals: true });
+for (const k of needed) o[k] = path.resolve(o[k] ?? check(false, `--${k} is needed`));
 fs.mkdirSync(o.out, { recursive: true });
 const server = await serve(o.site);
 const url = `http://127.0.0.1:${server.address().port}/`;
-const chosen = o.cases.length ? o.cases : Object.keys(cases);
+const chosen = positionals.length ? positionals : Object.keys(cases);
 let failed = 0;
 for (const name of chosen) {
   if (!cases[name]) throw new Error(`no case ${name}; cases: ${Object.keys(cases).join(' ')}`);
