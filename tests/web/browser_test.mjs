@@ -818,7 +818,10 @@ cases.offline = async (o, url, server) => {
 
 const needed = ['site', 'frames', 'build', 'out', 'source'];
 const { values: o, positionals } = parseArgs({ options: Object.fromEntries(needed.map((k) => [k, { type: 'string' }])), allowPositionals: true });
-for (const k of needed) o[k] = path.resolve(o[k] ?? check(false, `--${k} is needed`));
+for (const k of needed) {
+  check(o[k], `--${k} is needed`);
+  o[k] = path.resolve(o[k]);
+}
 fs.mkdirSync(o.out, { recursive: true });
 const server = await serve(o.site);
 const url = `http://127.0.0.1:${server.address().port}/`;
