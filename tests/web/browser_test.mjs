@@ -492,98 +492,54 @@ function entries(text) {
   });
 }
 
-// What the canvas shows, read as a player reads it: the menu, or play with
-// the ship's place and the enemies above it (anything not black, grey or a
-// side panel in the field above the ship's row).
-function scene(g) {
-  return g.peek(() => {
-    const ctx = document.getElementById('screen').getContext('2d');
-    const d = ctx.getImageData(0, 0, 640, 400).data;
-    const at = (x, y) => 4 * (y * 640 + x);
-    const colourful = (i) => {
-      const r = d[i], gr = d[i + 1], b = d[i + 2];
-      return r + gr + b > 90 && !(r == gr && gr == b);
-    };
-    // The left side panel fills its column in play only.
-    let panel = 0;
-    for (let y = 0; y < 400; y += 4) if (d[at(40, y)] + d[at(40, y) + 1] + d[at(40, y) + 2] > 30) panel++;
-    if (panel < 60) return { play: false };
-    let sx0 = 640, sx1 = -1;
-    for (let y = 352; y < 382; y += 2) {
-      for (let x = 82; x < 558; x++) if (colourful(at(x, y))) [sx0, sx1] = [Math.min(sx0, x), Math.max(sx1, x)];
-    }
-    // Enemies: colourful cells of 6x6, joined where they touch.
-    const cw = 80, ch = 58, cells = new Uint8Array(cw * ch);
-    for (let cy = 0; cy < ch; cy++) {
-      for (let cx = 14; cx < 93; cx++) {
-        let n = 0;
-        for (let y = cy * 6; y < cy * 6 + 6; y += 2) for (let x = cx * 6; x < cx * 6 + 6; x += 2) n += colourful(at(x, y));
-        if (n >= 2) cells[cy * cw + (cx - 14)] = 1;
-      }
-    }
-    const enemies = [];
-    for (let i = 0; i < cells.length; i++) {
-      if (cells[i] != 1) continue;
-      const stack = [i];
-      cells[i] = 2;
-      let x0 = 1e9, x1 = -1, y1 = -1;
-      while (stack.length) {
-        const c = stack.pop(), cx = c % cw, cy = (c / cw) | 0;
-        x0 = Math.min(x0, cx); x1 = Math.max(x1, cx); y1 = Math.max(y1, cy);
-        for (const [dx, dy] of [[1, 0], [-1, 0], [0, 1], [0, -1]]) {
-          const nx = cx + dx, ny = cy + dy;
-          if (nx >= 0 && nx < cw && ny >= 0 && ny < ch && cells[ny * cw + nx] == 1) {
-            cells[ny * cw + nx] = 2;
-            stack.push(ny * cw + nx);
-          }
-        }
-      }
-      const left = (x0 + 14) * 6, right = (x1 + 14) * 6 + 5;
-      if (right - left >= 12) enemies.push({ left, right, bottom: y1 * 6 + 5 });
-    }
-    return { play: true, ship: sx1 >= 0 ? (sx0 + sx1) / 2 - 38 : null, enemies };
-  });
-}
-
-// Steers the ship into the falling enemies until the game is over and the
-// menu is back; an enemy counts when it lies wholly inside the ship.
-async function playToGameOver(g, limitMs = 90000) {
-  const start = Date.now();
-  let held = null, shipX = 280, sawPlay = false;
-  const hold = async (key) => {
-    if (key == held) return;
-    if (held) await g.page.keyboard.up(held);
-    if (key) await g.page.keyboard.down(key);
-    held = key;
-  };
-  for (;;) {
-    check(Date.now() - start < limitMs, `no game over within ${limitMs / 1000} s of steering into enemies`);
-    const s = await scene(g);
-    if (!s.play) {
-      if (sawPlay) break;
-      await sleep(20);
-      continue;
-    }
-    sawPlay = true;
-    if (s.ship !== null) shipX = s.ship;
-    let target = null, soonest = null;
-    for (const e of s.enemies) {
-      if (e.bottom > 349 + 44) continue;
-      const want = Math.min(Math.max((e.left + e.right) / 2 - 38, 80), 480);
-      const ticksLeft = 350 - (e.bottom - 44);
-      if (ticksLeft < Math.abs(want - shipX) - 10 || e.left > 511) continue;
-      if (soonest === null || ticksLeft < soonest) [soonest, target] = [ticksLeft, want];
-    }
-    await hold(target === null || Math.abs(target - shipX) <= 6 ? null : target < shipX ? 'ArrowLeft' : 'ArrowRight');
-  }
-  await hold(null);
-  log(`game over after ${((Date.now() - start) / 1000).toFixed(1)} s of play`);
+// Play is on while the left side panel fills its column: only play draws it.
+async function playing(g) {
+  return (await pixels(g, 'r + g + b > 30', [40, 0, 1, 400]))[0] > 240;
 }
 
 async function startGame(g) {
   await select(g, 0);
   await g.page.keyboard.press('Space');
-  await waitUntil('play', async () => (await scene(g)).play, 5000);
+  await waitUntil('play', () => playing(g), 5000);
+}
+
+// Where the ship is and where the lowest enemy above it is, by the centres
+// of what is colourful (not black, grey or a side panel) in their rows.
+function sighting(g) {
+  return g.peek(() => {
+    const d = document.getElementById('screen').getContext('2d').getImageData(82, 0, 476, 382).data;
+    const colourful = (i) => d[i] + d[i + 1] + d[i + 2] > 90 && !(d[i] == d[i + 1] && d[i] == d[i + 2]);
+    const centre = (y0, y1) => {
+      let x0 = 476, x1 = -1;
+      for (let y = y0; y < y1; y += 2) {
+        for (let x = 0; x < 476; x++) if (colourful(4 * (y * 476 + x))) [x0, x1] = [Math.min(x0, x), Math.max(x1, x)];
+      }
+      return x1 < 0 ? null : 82 + (x0 + x1) / 2;
+    };
+    let y = 348;
+    while (y >= 0 && centre(y, y + 1) === null) y -= 2;
+    return { ship: centre(352, 382), enemy: y < 0 ? null : centre(Math.max(0, y - 20), y + 1) };
+  });
+}
+
+// Steers the ship under the lowest enemy, which ends the game: each one
+// that falls wholly inside the ship takes a life.
+async function playToGameOver(g) {
+  const start = Date.now();
+  let held = null;
+  for (;;) {
+    check(Date.now() - start < 150000, 'no game over within 150 s');
+    if (!(await playing(g))) break;
+    const { ship, enemy } = await sighting(g);
+    const key = ship === null || enemy === null || Math.abs(enemy - ship) <= 6 ? null : enemy < ship ? 'ArrowLeft' : 'ArrowRight';
+    if (key == held) continue;
+    if (held) await g.page.keyboard.up(held);
+    if (key) await g.page.keyboard.down(key);
+    held = key;
+  }
+  if (held) await g.page.keyboard.up(held);
+  await menuShown(g);
+  log(`game over after ${((Date.now() - start) / 1000).toFixed(1)} s of play`);
 }
 
 // Whether the high-score screen shows its notice that nothing is saved.
@@ -629,7 +585,7 @@ cases.scores_last = async (o, url) => {
       for (const key of ['ArrowDown', 'ArrowDown', 'Space', 'ArrowUp']) await g.page.keyboard.press(key);
       await g.page.keyboard.type(' ');
       await sleep(200);
-      check((await litItem(g)) == 0 && !(await scene(g)).play, 'keys typed into the name box reached the game');
+      check((await litItem(g)) == 0 && !(await playing(g)), 'keys typed into the name box reached the game');
       await g.page.screenshot({ path: path.join(o.out, 'scores-name-box.png') });
       await g.page.keyboard.press('Escape');
       await sleep(100);
