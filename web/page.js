@@ -48,7 +48,9 @@
     event.preventDefault();
     if (what && what.name === 'ExitStatus') return;
     const text = String((what && what.message) || event.message || what || 'an error in the page');
-    fail((/quorvane\.data/.test(text) ? 'Quorvane cannot start: its data could not be loaded. ' : 'Quorvane stopped: ') + text);
+    if (!/quorvane\.data/.test(text)) return fail('Quorvane stopped: ' + text);
+    // The data's loader says "Not Found : http://...": the address first.
+    fail('Quorvane cannot start: its data could not be loaded. ' + text.replace(/^(.*) : (\S+)$/, '$2: $1'));
   }
   window.addEventListener('error', (event) => thrown(event, event.error));
   window.addEventListener('unhandledrejection', (event) => thrown(event, event.reason));

@@ -354,12 +354,12 @@ cases.page = async (o, url) => {
     });
     const own = fs.readFileSync(path.join(o.build, 'icons', 'quorvane-64.png'));
     check(Buffer.from(icon.bytes, 'base64').equals(own), 'the favicon is not the game\'s own icon');
-    for (const [w, h] of [[1000, 700], [640, 900], [1600, 560]]) {
+    for (const [w, h, shot] of [[1000, 700, 'page-wide'], [480, 800, 'page-narrow'], [1600, 560]]) {
       await page.setViewportSize({ width: w, height: h });
       await sleep(100);
       checkFits(`a ${w}x${h} window`, await layout(g));
+      if (shot) await page.screenshot({ path: path.join(o.out, `${shot}.png`) });
     }
-    await page.screenshot({ path: path.join(o.out, 'page-wide.png') });
     const note = await g.peek(() => document.getElementById('escape-note').textContent);
     check(/full screen/.test(note) && /Escape/.test(note), `the page does not say what Escape does in full screen: "${note}"`);
 
