@@ -179,7 +179,7 @@ def measure_web(o):
         web = json.load(f)
     scenes = {"bare": {"fps": web["fps"]["bare"]}}
     for s in ("menu", "play"):
-        scenes[s] = {"fps_ratio": web["ratio"][s]}
+        scenes[s] = {"fps_ratio": web["ratio"][s], "fps_ratio_rounds": web["ratios"][s]}
     site = web["site"]
     return {"runtime": {"sdl": "emscripten"}, "scenes": scenes,
             "first_frame_ms": web["first_frame_ms"],

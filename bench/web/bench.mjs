@@ -1,13 +1,12 @@
 // The browser build's frame rate against the bare loop (clear, 5 ms wait,
 // flip) built with the same flags, on a page laid out as the game's, in the
-// same headless Chromium: rounds of the bare loop, the menu and play in
-// turn, each counted over a few seconds by the frames the page has flipped;
-// the time from navigation to the game's first frame, at a first visit (a
-// fresh profile, in a browser just launched and in one already running) and
-// at later ones (from the service worker's cache); the
-// bytes of the site as served and as a web server would send them
-// gzip-compressed. Prints the figures; --json keeps
-// them.
+// same headless Chromium: rounds of the menu and play, each between two
+// counts of the bare loop, each counted over a few seconds by the frames the
+// page has flipped; the time from navigation to the game's first frame, at a
+// first visit (a fresh profile, in a browser just launched and in one already
+// running) and at later ones (from the service worker's cache); the bytes of
+// the site as served and as a web server would send them gzip-compressed.
+// Prints the figures; --json keeps them.
 //   node bench.mjs --tree BUILD_WEB [--rounds N] [--seconds S] [--json FILE]
 import fs from 'node:fs';
 import os from 'node:os';
@@ -84,16 +83,22 @@ for (let r = 0; r < Math.min(o.rounds, 3); r++) {
 }
 const b = await openBrowser();
 const runs = { bare: [], menu: [], play: [] };
-for (let r = 0; r < o.rounds; r++) {
+const bareRound = async () => {
   await b.page.goto(base + 'bench/');
   await started(b.page);
   runs.bare.push(await rate(b.page));
+};
+// The bare loop before and after each round's scenes: the machine's pace
+// drifts over seconds, and a scene is held against the mean of the two.
+await bareRound();
+for (let r = 0; r < o.rounds; r++) {
   await b.page.goto(base + 'site/');
   await started(b.page);
   runs.menu.push(await rate(b.page));
   await b.page.keyboard.press('Space');
   runs.play.push(await rate(b.page));
-  console.log(`round ${r + 1}: bare ${runs.bare[r].toFixed(1)} fps, menu ${runs.menu[r].toFixed(1)}, play ${runs.play[r].toFixed(1)}`);
+  await bareRound();
+  console.log(`round ${r + 1}: bare ${runs.bare[r].toFixed(1)} fps, menu ${runs.menu[r].toFixed(1)}, play ${runs.play[r].toFixed(1)}, bare ${runs.bare[r + 1].toFixed(1)}`);
 }
 await b.close();
 server.close();
@@ -102,15 +107,17 @@ const figures = { load: os.loadavg().map((l) => +l.toFixed(2)), rounds: +o.round
   first_frame_ms: { visit: +median(first.visit).toFixed(0), running: +median(first.running).toFixed(0), later: +median(first.later).toFixed(0) },
   site: siteBytes(path.join(o.tree, 'site')) };
 for (const scene of ['bare', 'menu', 'play']) figures.fps[scene] = +median(runs[scene]).toFixed(1);
+const ratios = {};
 for (const scene of ['menu', 'play']) {
-  // Against the bare loop of the same round.
-  figures.ratio[scene] = +median(runs[scene].map((f, i) => f / runs.bare[i])).toFixed(3);
+  ratios[scene] = runs[scene].map((f, i) => +(f / ((runs.bare[i] + runs.bare[i + 1]) / 2)).toFixed(3));
+  figures.ratio[scene] = median(ratios[scene]);
 }
-console.log(`bare loop ${figures.fps.bare} fps; menu / bare ${figures.ratio.menu}, play / bare ${figures.ratio.play}` +
-  ` (medians of ${o.rounds} rounds; load ${figures.load.join(' ')})`);
+const range = (v) => `${Math.min(...v)} to ${Math.max(...v)}`;
+console.log(`bare loop ${figures.fps.bare} fps; menu / bare ${figures.ratio.menu} (rounds ${range(ratios.menu)}), ` +
+  `play / bare ${figures.ratio.play} (rounds ${range(ratios.play)}) (medians of ${o.rounds} rounds; load ${figures.load.join(' ')})`);
 const mb = (n) => (n / 1e6).toFixed(2);
 console.log(`first frame ${figures.first_frame_ms.visit} ms after navigation at a first visit ` +
   `(${figures.first_frame_ms.running} ms in a browser already running), ` +
   `${figures.first_frame_ms.later} ms at later ones (medians of ${first.visit.length})`);
 console.log(`site: ${figures.site.files} files, ${mb(figures.site.served)} MB as served, ${mb(figures.site.gzip)} MB gzip-compressed`);
-if (o.json) fs.writeFileSync(o.json, JSON.stringify({ runs, first, ...figures }, null, 1) + '\n');
+if (o.json) fs.writeFileSync(o.json, JSON.stringify({ runs, ratios, first, ...figures }, null, 1) + '\n');
