@@ -154,6 +154,13 @@ cases.frames = async (o, url) => {
   }
 };
 
+// Waits until the game has drawn n more frames: a key it was given has been
+// taken by then, whatever the machine's pace.
+async function framesPass(g, n = 10) {
+  const from = await g.peek(() => Module.frameCount());
+  await waitUntil(`${n} more frames`, async () => (await g.peek(() => Module.frameCount())) >= from + n);
+}
+
 // Which menu item is lit: the brightest of the three.
 async function litItem(g) {
   const sums = await pixels(g, 'r + g + b', ...[266, 306, 346].map((y) => [285, y, 130, 22]));
@@ -196,11 +203,11 @@ async function watchDefaults(g) {
   });
 }
 
-// A held Down walks the menu to EXIT within a second, keys working with no
-// click first; a quick press is one step however many repeats the browser
-// fires in it; a held Space fires a shot every 300 ms and no more; no arrow
-// or Space reaches the page. Told by counts and order, not by pace: a busy
-// machine may show a step or a shot late, never an extra one.
+// A held Down walks the menu to EXIT, keys working with no click first; a
+// quick press is one step however many repeats the browser fires in it; a
+// held Space fires a shot every 300 ms and no more; no arrow or Space reaches
+// the page. Told by counts and order, not by pace: a busy machine may show a
+// step or a shot late, never an extra one.
 cases.keys = async (o, url) => {
   const g = await openBrowser();
   try {
@@ -212,10 +219,8 @@ cases.keys = async (o, url) => {
     // Held as headless Chromium holds it, with no repeats of its own: only
     // the game's repeat takes the second step.
     await page.keyboard.down('ArrowDown');
-    await sleep(1000);
-    const lit = await litItem(g);
+    await waitUntil('a held Down to walk the menu to EXIT', async () => (await litItem(g)) == 2);
     await page.keyboard.up('ArrowDown');
-    check(lit == 2, `a held Down lit item ${lit} after a second, not EXIT`);
 
     // A press with two of the browser's repeats and its release, in one task
     // of the page, so that the game takes them all in one frame: one step.
@@ -228,7 +233,7 @@ cases.keys = async (o, url) => {
       }
     });
     await waitUntil('the press of Up taken', async () => (await litItem(g)) != 2, 5000);
-    await sleep(100);
+    await framesPass(g);
     const after = await litItem(g);
     check(after == 1, `a quick press of Up with browser repeats went from EXIT to item ${after}`);
     await select(g, 0);
@@ -255,7 +260,7 @@ cases.keys = async (o, url) => {
       }, 3);
     });
     await hold(page, 'Space', 1350);
-    await sleep(100);
+    await framesPass(g);
     const { launches, space } = await g.peek(() => {
       clearInterval(window.launchWatch);
       return { launches: window.launches, space: window.space };
@@ -298,9 +303,10 @@ cases.music = async (o, url) => {
       });
       check(playing.loop, 'the track does not loop');
       check(await g.peek(() => document.getElementById('sound-note').hidden), 'the note about sound stays after the music started');
-      await sleep(700);
-      const later = await state(g);
-      check(later.playing && later.time > playing.time + 0.4, `the music stopped: ${JSON.stringify(later)}`);
+      await waitUntil('the music to play on', async () => {
+        const s = await state(g);
+        return s.playing && s.time > playing.time + 0.4;
+      });
       await select(g, 0);
       // Started again, the track has played no longer than the time since the press.
       const pressed = Date.now();
@@ -365,7 +371,7 @@ cases.page = async (o, url) => {
     check(Buffer.from(icon.bytes, 'base64').equals(own), 'the favicon is not the game\'s own icon');
     for (const [w, h, shot] of [[1000, 700, 'page-wide'], [480, 800, 'page-narrow'], [1600, 560]]) {
       await page.setViewportSize({ width: w, height: h });
-      await sleep(100);
+      await waitUntil('the window resized', () => g.peek((w, h) => innerWidth == w && innerHeight == h, w, h));
       checkFits(`a ${w}x${h} window`, await layout(g));
       if (shot) await page.screenshot({ path: path.join(o.out, `${shot}.png`) });
     }
@@ -440,13 +446,10 @@ cases.escape_full_screen = async (o, url) => {
     await menuShown(g);
     await g.page.click('#fullscreen');
     await waitUntil('full screen', () => g.peek(() => !!document.fullscreenElement));
-    await sleep(500);
-    const frames = await g.peek(() => Module.frameCount());
     x.key('Escape');
     await waitUntil('full screen left', () => g.peek(() => !document.fullscreenElement));
-    await sleep(500);
+    await framesPass(g, 30);
     check(await g.peek(() => document.getElementById('message').hidden), 'the Escape that left full screen ended the game');
-    check((await g.peek(() => Module.frameCount())) > frames, 'the game stopped drawing');
     x.key('Escape');
     check(/ended/.test(await messageShown(g)), 'the second Escape did not end the game');
     log('in full screen, Escape leaves full screen only; the next Escape ends the game');
@@ -575,8 +578,8 @@ async function openTable(g) {
 
 // A name typed into the box reaches the table, its keys never the game; a game
 // played to its end leaves its score on the menu, and its entry is in storage
-// one second later, when the browser is closed; the table shows it after the
-// browser starts again.
+// by the time the menu is back; the table shows it after the browser starts
+// again.
 cases.scores_last = async (o, url) => {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-chromium-'));
   try {
@@ -592,11 +595,11 @@ cases.scores_last = async (o, url) => {
       await g.page.keyboard.type("  Zoë O'Hara");
       for (const key of ['ArrowDown', 'ArrowDown', 'Space', 'ArrowUp']) await g.page.keyboard.press(key);
       await g.page.keyboard.type(' ');
-      await sleep(200);
+      await framesPass(g);
       check((await litItem(g)) == 0 && !(await playing(g)), 'keys typed into the name box reached the game');
       await g.page.screenshot({ path: path.join(o.out, 'scores-name-box.png') });
       await g.page.keyboard.press('Escape');
-      await sleep(100);
+      await framesPass(g);
       check(await g.peek(() => document.getElementById('message').hidden), 'Escape in the name box ended the game');
       const shown = await g.page.inputValue('#name');
       check(shown == "Zoë O'Hara", `the name box shows "${shown}", not the name as kept`);
@@ -604,10 +607,9 @@ cases.scores_last = async (o, url) => {
       await waitUntil('keys to reach the game once the name box is left', async () => (await litItem(g)) > 0, 5000);
       await startGame(g);
       await playToGameOver(g);
-      await sleep(1000);
       const stored = entries((await storedFiles(g)).scores);
       check(stored.length == 1 && stored[0].name == "Zoë O'Hara" && stored[0].score > 0,
-        `stored one second after the game over: ${JSON.stringify(stored)}`);
+        `stored by the time the menu is back: ${JSON.stringify(stored)}`);
       score = stored[0].score;
       const width = await menuScoreWidth(g);
       log(`menu score ${width} px wide after ${score}, ${zeroWidth} px for 0`);
