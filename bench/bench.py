@@ -104,7 +104,6 @@ def measure_frames(o, runtime, env, name):
         s.update(frame_ms_median=median(scene["frame_ms"]),
                  allocs_per_frame=per_frame(blocks, "allocations"),
                  allocs_per_frame_all_threads=per_frame(blocks, "allocations_all_threads"),
-                 blits_per_frame=per_frame(blocks, "blits"),
                  busy=all(b["busy"] for b in blocks) if scene["busy_checked"] else None,
                  fps_rounds=[b["fps"] for b in blocks])
         if bare:
