@@ -15,6 +15,7 @@ import ctypes
 import math
 import os
 import random
+import re
 import select
 import shutil
 import signal
@@ -233,7 +234,8 @@ def root_property(env, name):
 
 class Openbox:
     """Debian's openbox as the window manager of a display, as on a player's
-    desktop.  Ready once it has announced itself on the root window."""
+    desktop.  Ready once it has announced itself on the root window and
+    mapped a window of ours."""
 
     def __init__(self, env, log_path):
         self.env = env
@@ -255,11 +257,40 @@ class Openbox:
                       f"openbox ended with status {self.proc.returncode} (see {self.log_path})")
                 return "window id" in root_property(self.env, "_NET_SUPPORTING_WM_CHECK")
             wait_until(announced, 30.0, interval=0.05, what="openbox to manage the display")
+            self.manage_a_probe()
         except BaseException:
             self.stop()
             raise
         log(f"openbox {self.proc.pid} manages the display")
         return self
+
+    def manage_a_probe(self):
+        """Openbox announces itself before its event loop runs, and a window
+        mapped in between may never be managed: SDL2 then waits for its window
+        to be mapped forever (the root window also keeps the announcement of
+        an openbox that ran before).  Ready once a window of our own is in its
+        list of the windows it manages; a probe lost that way is replaced."""
+        deadline = time.monotonic() + 30.0
+        while True:
+            probe = subprocess.Popen(["xmessage", "-name", "quorvane-wm-probe", "probe"], env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, preexec_fn=_stop_with_parent)
+            try:
+                def managed():
+                    check(self.proc.poll() is None, f"openbox ended with status {self.proc.returncode}")
+                    found = subprocess.run(["xdotool", "search", "--classname", "quorvane-wm-probe"],
+                                           env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                    listed = re.findall(r"0x[0-9a-f]+", root_property(self.env, "_NET_CLIENT_LIST"))
+                    return any(int(w, 16) in map(int, found.stdout.split()) for w in listed)
+                try:
+                    wait_until(managed, 3.0, interval=0.02, what="openbox to manage a window")
+                    return
+                except Failure:
+                    if time.monotonic() > deadline:
+                        raise
+                    log("openbox did not manage the probe window: another one")
+            finally:
+                stop_process(probe, 5)
 
     def stop(self):
         stop_process(self.proc, 5)

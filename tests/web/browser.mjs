@@ -106,13 +106,31 @@ export async function desktop() {
   const env = { ...process.env, DISPLAY: `:${number}`, HOME: home, XDG_CONFIG_HOME: path.join(home, 'config'),
     XDG_CACHE_HOME: path.join(home, 'cache') };
   const wm = spawn('openbox', ['--sm-disable'], { env, stdio: 'ignore' });
-  await waitUntil('openbox', () => {
+  // Openbox announces itself before its event loop runs, and a window mapped
+  // in between may never be managed: ready once a window of ours is in its
+  // list of managed windows (a probe lost that way is replaced).
+  const read = (...args) => {
     try {
-      return /window id/.test(execFileSync('xprop', ['-root', '_NET_SUPPORTING_WM_CHECK'], { env }).toString());
+      return execFileSync(args[0], args.slice(1), { env, stdio: ['ignore', 'pipe', 'ignore'] }).toString();
     } catch (e) {
-      return false;
+      return '';
     }
-  }, 30000);
+  };
+  const end = Date.now() + 30000;
+  for (;;) {
+    const probe = spawn('xmessage', ['-name', 'quorvane-wm-probe', 'probe'], { env, stdio: 'ignore' });
+    const managed = () => {
+      const ours = read('xdotool', 'search', '--classname', 'quorvane-wm-probe').split(/\s+/).filter(Boolean).map(Number);
+      const listed = (read('xprop', '-root', '_NET_CLIENT_LIST').match(/0x[0-9a-f]+/g) || []).map(Number);
+      return listed.some((w) => ours.includes(w));
+    };
+    const ready = await waitUntil('openbox to manage a window', managed, 3000).catch((e) => {
+      if (Date.now() > end) throw e;
+      return false;
+    });
+    probe.kill();
+    if (ready) break;
+  }
   return {
     env,
     key: (name) => execFileSync('xdotool', ['key', name], { env }),
