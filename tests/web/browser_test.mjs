@@ -369,6 +369,8 @@ cases.page = async (o, url) => {
       checkFits(`a ${w}x${h} window`, await layout(g));
       if (shot) await page.screenshot({ path: path.join(o.out, `${shot}.png`) });
     }
+    const touchless = await controls(g);
+    check(!touchless.shown && /Arrows fly/.test(touchless.hint) && !/FIRE/.test(touchless.hint), `desktop: touch controls shown, or the bar says "${touchless.hint}"`);
     const note = await g.peek(() => document.getElementById('escape-note').textContent);
     check(/full screen/.test(note) && /Escape/.test(note), `the page does not say what Escape does in full screen: "${note}"`);
 
@@ -779,12 +781,10 @@ cases.offline = async (o, url, server) => {
 
 // ---- Touch and gamepads -----------------------------------------------------
 
-const phone = { isMobile: true, hasTouch: true, deviceScaleFactor: 1 };
-
-// A phone held sideways, on the menu, with the page's made key events logged
-// in order ("down ArrowUp", ...): the keys the touch controls and pads give.
+// A phone held sideways on the menu, the page's own key events logged in
+// order ("down ArrowUp", ...): the keys that its touch controls and pads give.
 async function openPhone(url, options = {}) {
-  const g = await openBrowser({ viewport: { width: 915, height: 412 }, device: phone, ...options });
+  const g = await openBrowser({ viewport: { width: 915, height: 412 }, device: { isMobile: true, hasTouch: true, deviceScaleFactor: 1 }, ...options });
   g.cdp = await g.context.newCDPSession(g.page);
   await g.page.goto(url);
   await menuShown(g);
@@ -801,35 +801,27 @@ const keyLog = (g) => g.peek(() => keyLog.join(', '));
 function touch(g, type, fingers) {
   return g.cdp.send('Input.dispatchTouchEvent', { type, touchPoints: fingers.map(([id, x, y]) => ({ id, x, y })) });
 }
-async function tap(g, at) {
-  await touch(g, 'touchStart', [[1, at.cx, at.cy]]);
-  await touch(g, 'touchEnd', []);
-}
+const tap = (g, at) => touch(g, 'touchStart', [[1, at.cx, at.cy]]).then(() => touch(g, 'touchEnd', []));
 
-// The boxes of the controls and of the picture's play area (the middle 480
-// of its 640 columns), with whether the controls show.
+// The boxes of the controls, the picture and its play area (the middle 480
+// of its 640 columns), and what the bar says.
 function controls(g) {
   return g.peek(() => {
-    const box = (e) => {
-      const r = e.getBoundingClientRect();
-      return { x: r.x, y: r.y, w: r.width, h: r.height, cx: r.x + r.width / 2, cy: r.y + r.height / 2 };
-    };
-    const [steer, fire, quit] = ['Steer', 'Fire', 'Quit'].map((l) => document.querySelector(`[aria-label=${l}]`));
+    const box = (e, r = e.getBoundingClientRect()) => ({ x: r.x, y: r.y, w: r.width, h: r.height, cx: r.x + r.width / 2, cy: r.y + r.height / 2 });
     const c = box(document.getElementById('screen')), root = document.documentElement;
-    return { shown: steer.checkVisibility(), steer: box(steer), fire: box(fire), fireDrawn: box(fire.firstChild), quit: box(quit),
-      picture: c, play: { ...c, x: c.x + c.w / 8, w: (c.w * 3) / 4 }, hint: document.getElementById('hint').innerText,
-      turn: document.getElementById('turn-note').checkVisibility(),
+    const [steer, fire, quit] = ['Steer', 'Fire', 'Quit'].map((l) => document.querySelector(`[aria-label=${l}]`));
+    return { shown: steer.checkVisibility(), steer: box(steer), fire: box(fire), drawn: box(fire.firstChild), quit: box(quit),
+      picture: c, play: { ...c, x: c.x + c.w / 8, w: (c.w * 3) / 4 }, hint: document.getElementById('bar').innerText,
       scrolls: root.scrollWidth > innerWidth || root.scrollHeight > innerHeight, view: { w: innerWidth, h: innerHeight } };
   });
 }
-const overlap = (a, b) => a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
 
-// New shots counted as they leave the ship, anywhere across the play area.
+// New shots counted as they leave the ship, wherever it is.
 async function watchLaunches(g) {
   await g.peek(() => {
     const ctx = document.getElementById('screen').getContext('2d');
-    let was = false;
     window.launches = 0;
+    let was = false;
     setInterval(() => {
       const d = ctx.getImageData(82, 336, 476, 14).data;
       let lit = 0;
@@ -845,44 +837,34 @@ async function moving(g, what, sign) {
   const x = await shipX(g);
   await waitUntil(what, async () => Math.sign((await shipX(g)) - x) == sign, 5000);
 }
+const startByFire = async (g) => tap(g, (await controls(g)).fire).then(() => waitUntil('play', () => playing(g), 5000));
 
-// Touch controls on a phone or a tablet only: beside the picture held
-// sideways, under it upright, in view with no scrolling, never over the play
-// area, at a thumb's size; the bar speaks of them. A key hides them, a touch
-// brings them back. A desktop browser shows none.
+// Touch controls on a phone or a tablet (a desktop browser has none: case
+// page): beside the picture held sideways, under it upright, in view with no
+// scrolling, never over the play area, at a thumb's size; the bar names
+// them. A key hides them, a touch brings them back.
 cases.touch_shown = async (o, url) => {
-  const d = await openBrowser({ viewport: { width: 1000, height: 700 } });
-  try {
-    await d.page.goto(url);
-    await menuShown(d);
-    const c = await controls(d);
-    check(!c.shown && /Arrows fly/.test(c.hint) && !/pad/i.test(c.hint), `desktop: controls ${c.shown ? 'shown' : 'hidden'}, hint "${c.hint}"`);
-    await d.page.screenshot({ path: path.join(o.out, 'touch-desktop.png') });
-  } finally {
-    await d.close();
-  }
   const g = await openPhone(url);
   try {
     for (const [name, width, height] of [['sideways', 915, 412], ['upright', 412, 915], ['tablet', 1024, 768]]) {
       await g.page.setViewportSize({ width, height });
-      await sleep(100);
+      await g.peek(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));  // laid out again
       const c = await controls(g);
       await g.page.screenshot({ path: path.join(o.out, `touch-${name}.png`) });
-      log(`${name}: picture ${Math.round(c.picture.w)}x${Math.round(c.picture.h)}, pad ${c.steer.w}, fire ${c.fireDrawn.w} (touched ${c.fire.w})`);
-      check(c.shown && /FIRE/.test(c.hint) && !/Arrows/.test(c.hint), `${name}: controls ${c.shown ? 'shown' : 'hidden'}, hint "${c.hint}"`);
-      check(c.turn == (name == 'upright'), `${name}: the hint to turn the phone is ${c.turn ? 'shown' : 'hidden'}`);
+      log(`${name}: picture ${c.picture.w}x${c.picture.h}, pad ${c.steer.w}, Fire ${c.drawn.w} (touched ${c.fire.w})`);
+      check(c.shown && /FIRE/.test(c.hint) && !/Arrows/.test(c.hint), `${name}: controls shown ${c.shown}, the bar says "${c.hint}"`);
+      check(/sideways/.test(c.hint) == (name == 'upright'), `${name}: the hint to turn the phone is wrong`);
       check(!c.scrolls && Math.abs(c.picture.w * 3 - c.picture.h * 4) <= 4, `${name}: the page scrolls, or the picture is not 4:3`);
-      check(c.steer.w >= 96 && c.steer.h >= 96 && c.fireDrawn.w >= 48 && c.fireDrawn.h >= 48, `${name}: controls too small`);
-      for (const k of ['steer', 'fire', 'quit']) {
-        const b = c[k];
-        check(b.x >= 0 && b.y >= 0 && b.x + b.w <= c.view.w && b.y + b.h <= c.picture.y + c.view.h && !overlap(b, c.play), `${name}: ${k} out of view or over the play area`);
+      check(Math.min(c.steer.w, c.steer.h) >= 96 && Math.min(c.drawn.w, c.drawn.h) >= 48, `${name}: controls too small`);
+      for (const b of [c.steer, c.fire, c.quit]) {
+        const over = b.x < c.play.x + c.play.w && c.play.x < b.x + b.w && b.y < c.play.y + c.play.h && c.play.y < b.y + b.h;
+        check(b.x >= 0 && b.y >= 0 && b.x + b.w <= c.view.w && b.y + b.h <= c.view.h && !over, `${name}: a control out of view or over the play area`);
       }
-      if (name == 'sideways') check(c.steer.cy > c.picture.y && c.steer.cy < c.picture.y + c.picture.h, 'sideways: the pad is not beside the picture');
-      if (name == 'upright') check(c.steer.y >= c.picture.y + c.picture.h, 'upright: the pad is not under the picture');
+      if (name != 'tablet') check((c.steer.y >= c.picture.y + c.picture.h) == (name == 'upright'), `${name}: the pad is misplaced`);
     }
     await g.page.keyboard.press('ArrowDown');
     await waitUntil('the controls hidden after a key', async () => !(await controls(g)).shown, 5000);
-    check(/Arrows fly/.test((await controls(g)).hint), 'after a key the hint does not name the keys');
+    check(/Arrows fly/.test((await controls(g)).hint), 'after a key the bar does not name the keys');
     await tap(g, { cx: 500, cy: 300 });
     await waitUntil('the controls back after a touch', async () => (await controls(g)).shown, 5000);
   } finally {
@@ -915,12 +897,10 @@ cases.touch_menu = async (o, url) => {
 cases.touch_fire = async (o, url) => {
   const g = await openPhone(url, { args: ['--autoplay-policy=user-gesture-required'], ignoreDefaultArgs: ['--mute-audio'] });
   try {
-    const { fire, quit } = await controls(g);
     check((await g.peek(() => Module.musicState())).waiting, 'the music does not wait for the player');
-    await tap(g, fire);
-    await waitUntil('play', () => playing(g), 5000);
+    await startByFire(g);
     await waitUntil('the music after the first touch', () => g.peek(() => Module.musicState().playing), 5000);
-    await tap(g, quit);
+    await tap(g, (await controls(g)).quit);
     check(/ended/.test(await messageShown(g)), 'Quit did not end the game');
     const keys = await keyLog(g);
     check(keys == 'down Space, up Space, down Escape, up Escape', `Fire and Quit gave: ${keys}`);
@@ -929,15 +909,15 @@ cases.touch_fire = async (o, url) => {
   }
 };
 
-// Two fingers at once: one steers right, one fires, each tracked by itself.
-// Lifting the steering finger stops the ship and the other fires on.
+// Two fingers at once, each tracked by itself: Fire held, then the pad to
+// the right; the ship flies and fires. The steering finger lifted, the ship
+// stops and the other fires on.
 cases.touch_fingers = async (o, url) => {
   const g = await openPhone(url);
   try {
-    const { steer, fire } = await controls(g);
-    await tap(g, fire);
-    await waitUntil('play', () => playing(g), 5000);
+    await startByFire(g);
     await watchLaunches(g);
+    const { steer, fire } = await controls(g);
     const pad = [1, steer.cx + 35, steer.cy], button = [2, fire.cx, fire.cy];
     await touch(g, 'touchStart', [button]);
     await touch(g, 'touchStart', [button, pad]);
@@ -959,13 +939,12 @@ cases.touch_fingers = async (o, url) => {
 };
 
 // A finger that slides off the pad steers on by where it is: right over the
-// picture, then left past the pad's far edge; lifted, the ship stops.
+// picture, then left past the pad's far edge; lifted, it lets go.
 cases.touch_slide = async (o, url) => {
   const g = await openPhone(url);
   try {
-    const { steer, fire, picture } = await controls(g);
-    await tap(g, fire);
-    await waitUntil('play', () => playing(g), 5000);
+    await startByFire(g);
+    const { steer, picture } = await controls(g);
     await touch(g, 'touchStart', [[1, steer.cx + 30, steer.cy]]);
     await touch(g, 'touchMove', [[1, picture.x + picture.w / 2, steer.cy]]);
     await moving(g, 'the ship flying right, the finger off the pad', 1);
@@ -979,42 +958,40 @@ cases.touch_slide = async (o, url) => {
   }
 };
 
-// A gamepad connected after the page loaded: the touch controls step aside
-// and the bar names the pad's buttons; A starts a game, the stick past half
-// its travel and the d-pad steer, A held fires; unplugged, it lets go of all.
+// A gamepad (a stand-in: headless Chromium has none) connected after the
+// page loaded: the touch controls step aside and the bar names its buttons;
+// A starts a game, the stick past half its travel and the d-pad steer with
+// A held firing on; unplugged, it lets go of all; a touch brings the controls back.
 cases.gamepad = async (o, url) => {
   const g = await openPhone(url, {
     route: (page) => page.addInitScript(() => {
-      window.pad = { index: 0, id: 'stand-in', connected: true, mapping: 'standard', axes: [0, 0, 0, 0],
-        buttons: Array.from({ length: 17 }, () => ({ pressed: false, value: 0 })) };
-      window.plugged = false;
-      navigator.getGamepads = () => [plugged ? pad : null];
+      window.pad = { index: 0, connected: true, mapping: 'standard', axes: [0, 0, 0, 0], buttons: Array.from({ length: 17 }, () => ({ pressed: false, value: 0 })) };
+      navigator.getGamepads = () => [window.plugged ? pad : null];
     }),
   });
   try {
-    const set = (f) => g.peek(f);
-    await set(() => {
-      plugged = true;
+    await g.peek(() => {
+      window.plugged = true;
       window.dispatchEvent(new Event('gamepadconnected'));
     });
     const c = await controls(g);
-    check(!c.shown && /A fires/.test(c.hint), `with a pad: controls ${c.shown ? 'shown' : 'hidden'}, hint "${c.hint}"`);
-    await set(() => (pad.buttons[0] = { pressed: true, value: 1 }));
+    check(!c.shown && /A fires/.test(c.hint), `with a pad: controls shown ${c.shown}, the bar says "${c.hint}"`);
+    await g.peek(() => (pad.buttons[0] = { pressed: true, value: 1 }));
     await waitUntil('play', () => playing(g), 5000);
     await watchLaunches(g);
-    await set(() => (pad.axes[0] = 0.8));
+    await g.peek(() => (pad.axes[0] = 0.8));
     await moving(g, 'the ship flying right by the stick', 1);
     await waitUntil('shots with A held', async () => (await launches(g)) >= 2, 10000);
-    await set(() => {
+    await g.peek(() => {
       pad.axes[0] = 0.3;
       pad.buttons[14] = { pressed: true, value: 1 };
     });
     await moving(g, 'the ship flying left by the d-pad', -1);
-    await set(() => {
-      plugged = false;
+    await g.peek(() => {
+      window.plugged = false;
       window.dispatchEvent(new Event('gamepaddisconnected'));
     });
-    await waitUntil('the pad\'s keys let go', async () => /up ArrowLeft/.test(await keyLog(g)), 5000);
+    await waitUntil('the pad\'s keys let go', async () => /up Space/.test(await keyLog(g)), 5000);
     const keys = await keyLog(g);
     check(keys == 'down Space, down ArrowRight, down Space, up ArrowRight, down ArrowLeft, down Space, up ArrowLeft, up Space', `the pad gave: ${keys}`);
     await tap(g, { cx: 500, cy: 300 });
