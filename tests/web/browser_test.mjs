@@ -832,10 +832,17 @@ async function watchLaunches(g) {
   });
 }
 const launches = (g) => g.peek(() => launches);
-const shipX = async (g) => (await sighting(g)).ship;
+// Where the ship is: the middle of its blue-grey, which nothing else drawn
+// between the panels and above the console has.
+const shipX = (g) => g.peek(() => {
+  const d = document.getElementById('screen').getContext('2d').getImageData(82, 352, 476, 32).data;
+  let n = 0, sum = 0;
+  for (let i = 0; i < d.length; i += 4) if (d[i + 2] > d[i] + 25 && d[i + 2] < 200 && d[i + 1] > d[i]) [n, sum] = [n + 1, sum + ((i / 4) % 476)];
+  return 82 + sum / n;
+});
 async function moving(g, what, sign) {
   const x = await shipX(g);
-  await waitUntil(what, async () => Math.sign((await shipX(g)) - x) == sign, 5000);
+  await waitUntil(what, async () => ((await shipX(g)) - x) * sign >= 10, 5000);
 }
 const startByFire = async (g) => tap(g, (await controls(g)).fire).then(() => waitUntil('play', () => playing(g), 5000));
 
@@ -982,10 +989,9 @@ cases.gamepad = async (o, url) => {
     await g.peek(() => (pad.axes[0] = 0.8));
     await moving(g, 'the ship flying right by the stick', 1);
     await waitUntil('shots with A held', async () => (await launches(g)) >= 2, 10000);
-    await g.peek(() => {
-      pad.axes[0] = 0.3;
-      pad.buttons[14] = { pressed: true, value: 1 };
-    });
+    await g.peek(() => (pad.axes[0] = 0.3));
+    await waitUntil('the stick under half its travel to let go', async () => /up ArrowRight/.test(await keyLog(g)), 5000);
+    await g.peek(() => (pad.buttons[14] = { pressed: true, value: 1 }));
     await moving(g, 'the ship flying left by the d-pad', -1);
     await g.peek(() => {
       window.plugged = false;
