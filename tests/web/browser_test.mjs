@@ -844,6 +844,11 @@ async function moving(g, what, sign) {
   const x = await shipX(g);
   await waitUntil(what, async () => ((await shipX(g)) - x) * sign >= 10, 5000);
 }
+// The game's own 640x480 pixels, for the README's pictures (scripts/readme-pictures).
+async function saveCanvas(g, file) {
+  const url = await g.peek(() => document.getElementById('screen').toDataURL());
+  fs.writeFileSync(file, Buffer.from(url.split(',')[1], 'base64'));
+}
 const startByFire = async (g) => tap(g, (await controls(g)).fire).then(() => waitUntil('play', () => playing(g), 5000));
 
 // Touch controls on a phone or a tablet (a desktop browser has none: case
@@ -922,6 +927,7 @@ cases.touch_fire = async (o, url) => {
 cases.touch_fingers = async (o, url) => {
   const g = await openPhone(url);
   try {
+    await saveCanvas(g, path.join(o.out, 'game-menu.png'));
     await startByFire(g);
     await watchLaunches(g);
     const { steer, fire } = await controls(g);
@@ -931,6 +937,7 @@ cases.touch_fingers = async (o, url) => {
     await moving(g, 'the ship flying right', 1);
     await waitUntil('shots while steering', async () => (await launches(g)) >= 2, 10000);
     await g.page.screenshot({ path: path.join(o.out, 'touch-play.png') });
+    await saveCanvas(g, path.join(o.out, 'game-play.png'));
     await touch(g, 'touchEnd', [pad]);
     const shots = await launches(g);
     await waitUntil('a shot after the steering finger lifted', async () => (await launches(g)) > shots, 10000);
