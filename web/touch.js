@@ -163,5 +163,8 @@
   }
   controls.addEventListener('touchend', lifted, { passive: false });
   controls.addEventListener('touchcancel', lifted, { passive: false });
-  controls.addEventListener('contextmenu', (event) => event.preventDefault());
+  // A long press anywhere but the Name box opens no menu.
+  document.addEventListener('contextmenu', (event) => {
+    if (quorvaneInput.mode() == 'touch' && event.target.tagName != 'INPUT') event.preventDefault();
+  });
 })();
