@@ -937,13 +937,13 @@ cases.touch_fingers = async (o, url) => {
     await moving(g, 'the ship flying right', 1);
     await waitUntil('shots while steering', async () => (await launches(g)) >= 2, 10000);
     await g.page.screenshot({ path: path.join(o.out, 'touch-play.png') });
-    await saveCanvas(g, path.join(o.out, 'game-play.png'));
     await touch(g, 'touchEnd', [pad]);
     const shots = await launches(g);
     await waitUntil('a shot after the steering finger lifted', async () => (await launches(g)) > shots, 10000);
     const x = await shipX(g);
     await waitUntil('more shots', async () => (await launches(g)) > shots + 2, 10000);
     check((await shipX(g)) == x, 'the ship moved with no finger on the pad');
+    await saveCanvas(g, path.join(o.out, 'game-play.png'));
     await touch(g, 'touchEnd', []);
     const keys = await keyLog(g);
     check(keys == 'down Space, up Space, down Space, down ArrowRight, down Space, up ArrowRight, up Space', `the fingers gave: ${keys}`);
