@@ -795,6 +795,17 @@ async function openPhone(url, options = {}) {
   return g;
 }
 const keyLog = (g) => g.peek(() => keyLog.join(', '));
+// A case on a phone, closed whatever happens.
+function onPhone(body, options) {
+  return async (o, url) => {
+    const g = await openPhone(url, options);
+    try {
+      await body(g, o);
+    } finally {
+      await g.close();
+    }
+  };
+}
 
 // Fingers on the screen through Chromium's own touch input, [id, x, y]: a
 // start or a move lists every finger down, an end those lifted (none: all).
@@ -855,164 +866,128 @@ const startByFire = async (g) => tap(g, (await controls(g)).fire).then(() => wai
 // page): beside the picture held sideways, under it upright, in view with no
 // scrolling, never over the play area, at a thumb's size; the bar names
 // them. A key hides them, a touch brings them back.
-cases.touch_shown = async (o, url) => {
-  const g = await openPhone(url);
-  try {
-    for (const [name, width, height] of [['sideways', 915, 412], ['upright', 412, 915], ['tablet', 1024, 768]]) {
-      await g.page.setViewportSize({ width, height });
-      await g.peek(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));  // laid out again
-      const c = await controls(g);
-      await g.page.screenshot({ path: path.join(o.out, `touch-${name}.png`) });
-      log(`${name}: picture ${c.picture.w}x${c.picture.h}, pad ${c.steer.w}, Fire ${c.drawn.w} (touched ${c.fire.w})`);
-      check(c.shown && /FIRE/.test(c.hint) && !/Arrows/.test(c.hint), `${name}: controls shown ${c.shown}, the bar says "${c.hint}"`);
-      check(/sideways/.test(c.hint) == (name == 'upright'), `${name}: the hint to turn the phone is wrong`);
-      check(!c.scrolls && Math.abs(c.picture.w * 3 - c.picture.h * 4) <= 4, `${name}: the page scrolls, or the picture is not 4:3`);
-      check(Math.min(c.steer.w, c.steer.h) >= 96 && Math.min(c.drawn.w, c.drawn.h) >= 48, `${name}: controls too small`);
-      for (const b of [c.steer, c.fire, c.quit]) {
-        const over = b.x < c.play.x + c.play.w && c.play.x < b.x + b.w && b.y < c.play.y + c.play.h && c.play.y < b.y + b.h;
-        check(b.x >= 0 && b.y >= 0 && b.x + b.w <= c.view.w && b.y + b.h <= c.view.h && !over, `${name}: a control out of view or over the play area`);
-      }
-      if (name != 'tablet') check((c.steer.y >= c.picture.y + c.picture.h) == (name == 'upright'), `${name}: the pad is misplaced`);
+cases.touch_shown = onPhone(async (g, o) => {
+  for (const [name, width, height] of [['sideways', 915, 412], ['upright', 412, 915], ['tablet', 1024, 768]]) {
+    await g.page.setViewportSize({ width, height });
+    await g.peek(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));  // laid out again
+    const c = await controls(g);
+    await g.page.screenshot({ path: path.join(o.out, `touch-${name}.png`) });
+    log(`${name}: picture ${c.picture.w}x${c.picture.h}, pad ${c.steer.w}, Fire ${c.drawn.w} (touched ${c.fire.w})`);
+    check(c.shown && /FIRE/.test(c.hint) && !/Arrows/.test(c.hint), `${name}: controls shown ${c.shown}, the bar says "${c.hint}"`);
+    check(/sideways/.test(c.hint) == (name == 'upright'), `${name}: the hint to turn the phone is wrong`);
+    check(!c.scrolls && Math.abs(c.picture.w * 3 - c.picture.h * 4) <= 4, `${name}: the page scrolls, or the picture is not 4:3`);
+    check(Math.min(c.steer.w, c.steer.h) >= 96 && Math.min(c.drawn.w, c.drawn.h) >= 48, `${name}: controls too small`);
+    for (const b of [c.steer, c.fire, c.quit]) {
+      const over = b.x < c.play.x + c.play.w && c.play.x < b.x + b.w && b.y < c.play.y + c.play.h && c.play.y < b.y + b.h;
+      check(b.x >= 0 && b.y >= 0 && b.x + b.w <= c.view.w && b.y + b.h <= c.view.h && !over, `${name}: a control out of view or over the play area`);
     }
-    await g.page.keyboard.press('ArrowDown');
-    await waitUntil('the controls hidden after a key', async () => !(await controls(g)).shown, 5000);
-    check(/Arrows fly/.test((await controls(g)).hint), 'after a key the bar does not name the keys');
-    await tap(g, { cx: 500, cy: 300 });
-    await waitUntil('the controls back after a touch', async () => (await controls(g)).shown, 5000);
-  } finally {
-    await g.close();
+    if (name != 'tablet') check((c.steer.y >= c.picture.y + c.picture.h) == (name == 'upright'), `${name}: the pad is misplaced`);
   }
-};
+  await g.page.keyboard.press('ArrowDown');
+  await waitUntil('the controls hidden after a key', async () => !(await controls(g)).shown, 5000);
+  check(/Arrows fly/.test((await controls(g)).hint), 'after a key the bar does not name the keys');
+  await tap(g, { cx: 500, cy: 300 });
+  await waitUntil('the controls back after a touch', async () => (await controls(g)).shown, 5000);
+});
 
 // A finger held on the pad walks the menu, one press and the game's repeat:
 // down to EXIT, then slid above the centre, up to NEW GAME; lifted, it lets go.
-cases.touch_menu = async (o, url) => {
-  const g = await openPhone(url);
-  try {
-    const { steer } = await controls(g);
-    await touch(g, 'touchStart', [[1, steer.cx, steer.cy + 35]]);
-    await waitUntil('the held pad to walk to EXIT', async () => (await litItem(g)) == 2, 5000);
-    check(await g.peek(() => document.querySelector('#steer .arrow.held') != null), 'the pad shows no arrow pressed');
-    await g.page.screenshot({ path: path.join(o.out, 'touch-pad-held.png') });
-    await touch(g, 'touchMove', [[1, steer.cx + 5, steer.cy - 35]]);
-    await waitUntil('the pad slid up to walk to NEW GAME', async () => (await litItem(g)) == 0, 5000);
-    await touch(g, 'touchEnd', []);
-    const keys = await keyLog(g);
-    check(keys == 'down ArrowDown, up ArrowDown, down ArrowUp, up ArrowUp', `the pad gave: ${keys}`);
-  } finally {
-    await g.close();
-  }
-};
+cases.touch_menu = onPhone(async (g, o) => {
+  const { steer } = await controls(g);
+  await touch(g, 'touchStart', [[1, steer.cx, steer.cy + 35]]);
+  await waitUntil('the held pad to walk to EXIT', async () => (await litItem(g)) == 2, 5000);
+  check(await g.peek(() => document.querySelector('#steer .arrow.held') != null), 'the pad shows no arrow pressed');
+  await g.page.screenshot({ path: path.join(o.out, 'touch-pad-held.png') });
+  await touch(g, 'touchMove', [[1, steer.cx + 5, steer.cy - 35]]);
+  await waitUntil('the pad slid up to walk to NEW GAME', async () => (await litItem(g)) == 0, 5000);
+  await touch(g, 'touchEnd', []);
+  const keys = await keyLog(g);
+  check(keys == 'down ArrowDown, up ArrowDown, down ArrowUp, up ArrowUp', `the pad gave: ${keys}`);
+});
 
 // Fire chooses the lit item, NEW GAME, and the first touch starts the music
 // where the browser holds sound back; Quit ends the game as Escape does.
-cases.touch_fire = async (o, url) => {
-  const g = await openPhone(url, { args: ['--autoplay-policy=user-gesture-required'], ignoreDefaultArgs: ['--mute-audio'] });
-  try {
-    check((await g.peek(() => Module.musicState())).waiting, 'the music does not wait for the player');
-    await startByFire(g);
-    await waitUntil('the music after the first touch', () => g.peek(() => Module.musicState().playing), 5000);
-    await tap(g, (await controls(g)).quit);
-    check(/ended/.test(await messageShown(g)), 'Quit did not end the game');
-    const keys = await keyLog(g);
-    check(keys == 'down Space, up Space, down Escape, up Escape', `Fire and Quit gave: ${keys}`);
-  } finally {
-    await g.close();
-  }
-};
+cases.touch_fire = onPhone(async (g, o) => {
+  check((await g.peek(() => Module.musicState())).waiting, 'the music does not wait for the player');
+  await startByFire(g);
+  await waitUntil('the music after the first touch', () => g.peek(() => Module.musicState().playing), 5000);
+  await tap(g, (await controls(g)).quit);
+  check(/ended/.test(await messageShown(g)), 'Quit did not end the game');
+  const keys = await keyLog(g);
+  check(keys == 'down Space, up Space, down Escape, up Escape', `Fire and Quit gave: ${keys}`);
+}, { args: ['--autoplay-policy=user-gesture-required'], ignoreDefaultArgs: ['--mute-audio'] });
 
 // Two fingers at once, each tracked by itself: Fire held, then the pad to
 // the right; the ship flies and fires. The steering finger lifted, the ship
 // stops and the other fires on.
-cases.touch_fingers = async (o, url) => {
-  const g = await openPhone(url);
-  try {
-    await saveCanvas(g, path.join(o.out, 'game-menu.png'));
-    await startByFire(g);
-    await watchLaunches(g);
-    const { steer, fire } = await controls(g);
-    const pad = [1, steer.cx + 35, steer.cy], button = [2, fire.cx, fire.cy];
-    await touch(g, 'touchStart', [button]);
-    await touch(g, 'touchStart', [button, pad]);
-    await moving(g, 'the ship flying right', 1);
-    await waitUntil('shots while steering', async () => (await launches(g)) >= 2, 10000);
-    await g.page.screenshot({ path: path.join(o.out, 'touch-play.png') });
-    await touch(g, 'touchEnd', [pad]);
-    const shots = await launches(g);
-    await waitUntil('a shot after the steering finger lifted', async () => (await launches(g)) > shots, 10000);
-    const x = await shipX(g);
-    await waitUntil('more shots', async () => (await launches(g)) > shots + 2, 10000);
-    check((await shipX(g)) == x, 'the ship moved with no finger on the pad');
-    await saveCanvas(g, path.join(o.out, 'game-play.png'));
-    await touch(g, 'touchEnd', []);
-    const keys = await keyLog(g);
-    check(keys == 'down Space, up Space, down Space, down ArrowRight, down Space, up ArrowRight, up Space', `the fingers gave: ${keys}`);
-  } finally {
-    await g.close();
-  }
-};
+cases.touch_fingers = onPhone(async (g, o) => {
+  await saveCanvas(g, path.join(o.out, 'game-menu.png'));
+  await startByFire(g);
+  await watchLaunches(g);
+  const { steer, fire } = await controls(g);
+  const pad = [1, steer.cx + 35, steer.cy], button = [2, fire.cx, fire.cy];
+  await touch(g, 'touchStart', [button]);
+  await touch(g, 'touchStart', [button, pad]);
+  await moving(g, 'the ship flying right', 1);
+  await waitUntil('shots while steering', async () => (await launches(g)) >= 2, 10000);
+  await g.page.screenshot({ path: path.join(o.out, 'touch-play.png') });
+  await touch(g, 'touchEnd', [pad]);
+  const shots = await launches(g);
+  await waitUntil('a shot after the steering finger lifted', async () => (await launches(g)) > shots, 10000);
+  const x = await shipX(g);
+  await waitUntil('more shots', async () => (await launches(g)) > shots + 2, 10000);
+  check((await shipX(g)) == x, 'the ship moved with no finger on the pad');
+  await saveCanvas(g, path.join(o.out, 'game-play.png'));
+  await touch(g, 'touchEnd', []);
+  const keys = await keyLog(g);
+  check(keys == 'down Space, up Space, down Space, down ArrowRight, down Space, up ArrowRight, up Space', `the fingers gave: ${keys}`);
+});
 
 // A finger that slides off the pad steers on by where it is: right over the
 // picture, then left past the pad's far edge; lifted, it lets go.
-cases.touch_slide = async (o, url) => {
-  const g = await openPhone(url);
-  try {
-    await startByFire(g);
-    const { steer, picture } = await controls(g);
-    await touch(g, 'touchStart', [[1, steer.cx + 30, steer.cy]]);
-    await touch(g, 'touchMove', [[1, picture.x + picture.w / 2, steer.cy]]);
-    await moving(g, 'the ship flying right, the finger off the pad', 1);
-    await touch(g, 'touchMove', [[1, 2, steer.cy - 10]]);
-    await moving(g, 'the ship flying left, the finger off the pad', -1);
-    await touch(g, 'touchEnd', []);
-    const keys = await keyLog(g);
-    check(keys == 'down Space, up Space, down ArrowRight, up ArrowRight, down ArrowLeft, up ArrowLeft', `the slide gave: ${keys}`);
-  } finally {
-    await g.close();
-  }
-};
+cases.touch_slide = onPhone(async (g, o) => {
+  await startByFire(g);
+  const { steer, picture } = await controls(g);
+  await touch(g, 'touchStart', [[1, steer.cx + 30, steer.cy]]);
+  await touch(g, 'touchMove', [[1, picture.x + picture.w / 2, steer.cy]]);
+  await moving(g, 'the ship flying right, the finger off the pad', 1);
+  await touch(g, 'touchMove', [[1, 2, steer.cy - 10]]);
+  await moving(g, 'the ship flying left, the finger off the pad', -1);
+  await touch(g, 'touchEnd', []);
+  const keys = await keyLog(g);
+  check(keys == 'down Space, up Space, down ArrowRight, up ArrowRight, down ArrowLeft, up ArrowLeft', `the slide gave: ${keys}`);
+});
 
 // A gamepad (a stand-in: headless Chromium has none) connected after the
 // page loaded: the touch controls step aside and the bar names its buttons;
 // A starts a game, the stick past half its travel and the d-pad steer with
 // A held firing on; unplugged, it lets go of all; a touch brings the controls back.
-cases.gamepad = async (o, url) => {
-  const g = await openPhone(url, {
-    route: (page) => page.addInitScript(() => {
-      window.pad = { index: 0, connected: true, mapping: 'standard', axes: [0, 0, 0, 0], buttons: Array.from({ length: 17 }, () => ({ pressed: false, value: 0 })) };
-      navigator.getGamepads = () => [window.plugged ? pad : null];
-    }),
-  });
-  try {
-    await g.peek(() => {
-      window.plugged = true;
-      window.dispatchEvent(new Event('gamepadconnected'));
-    });
-    const c = await controls(g);
-    check(!c.shown && /A fires/.test(c.hint), `with a pad: controls shown ${c.shown}, the bar says "${c.hint}"`);
-    await g.peek(() => (pad.buttons[0] = { pressed: true, value: 1 }));
-    await waitUntil('play', () => playing(g), 5000);
-    await watchLaunches(g);
-    await g.peek(() => (pad.axes[0] = 0.8));
-    await moving(g, 'the ship flying right by the stick', 1);
-    await waitUntil('shots with A held', async () => (await launches(g)) >= 2, 10000);
-    await g.peek(() => (pad.axes[0] = 0.3));
-    await waitUntil('the stick under half its travel to let go', async () => /up ArrowRight/.test(await keyLog(g)), 5000);
-    await g.peek(() => (pad.buttons[14] = { pressed: true, value: 1 }));
-    await moving(g, 'the ship flying left by the d-pad', -1);
-    await g.peek(() => {
-      window.plugged = false;
-      window.dispatchEvent(new Event('gamepaddisconnected'));
-    });
-    await waitUntil('the pad\'s keys let go', async () => /up Space/.test(await keyLog(g)), 5000);
-    const keys = await keyLog(g);
-    check(keys == 'down Space, down ArrowRight, down Space, up ArrowRight, down ArrowLeft, down Space, up ArrowLeft, up Space', `the pad gave: ${keys}`);
-    await tap(g, { cx: 500, cy: 300 });
-    await waitUntil('the controls back after a touch', async () => (await controls(g)).shown, 5000);
-  } finally {
-    await g.close();
-  }
-};
+// A stand-in gamepad, as the browser gives one, plugged in by window.plugged.
+function standInPad() {
+  window.pad = { index: 0, connected: true, mapping: 'standard', axes: [0, 0, 0, 0], buttons: Array.from({ length: 17 }, () => ({ pressed: false, value: 0 })) };
+  navigator.getGamepads = () => [window.plugged ? pad : null];
+}
+cases.gamepad = onPhone(async (g) => {
+  await g.peek(() => { window.plugged = true; dispatchEvent(new Event('gamepadconnected')); });
+  const c = await controls(g);
+  check(!c.shown && /A fires/.test(c.hint), `with a pad: controls shown ${c.shown}, the bar says "${c.hint}"`);
+  await g.peek(() => (pad.buttons[0] = { pressed: true, value: 1 }));
+  await waitUntil('play', () => playing(g), 5000);
+  await watchLaunches(g);
+  await g.peek(() => (pad.axes[0] = 0.8));
+  await moving(g, 'the ship flying right by the stick', 1);
+  await waitUntil('shots with A held', async () => (await launches(g)) >= 2, 10000);
+  await g.peek(() => (pad.axes[0] = 0.3));
+  await waitUntil('the stick under half its travel to let go', async () => /up ArrowRight/.test(await keyLog(g)), 5000);
+  await g.peek(() => (pad.buttons[14] = { pressed: true, value: 1 }));
+  await moving(g, 'the ship flying left by the d-pad', -1);
+  await g.peek(() => { window.plugged = false; dispatchEvent(new Event('gamepaddisconnected')); });
+  await waitUntil('the pad\'s keys let go', async () => /up Space/.test(await keyLog(g)), 5000);
+  const keys = await keyLog(g);
+  check(keys == 'down Space, down ArrowRight, down Space, up ArrowRight, down ArrowLeft, down Space, up ArrowLeft, up Space', `the pad gave: ${keys}`);
+  await tap(g, { cx: 500, cy: 300 });
+  await waitUntil('the controls back after a touch', async () => (await controls(g)).shown, 5000);
+}, { route: (page) => page.addInitScript(standInPad) });
 
 // ---- Running ----------------------------------------------------------------
 
