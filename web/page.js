@@ -61,7 +61,12 @@
     if (document.fullscreenElement) {
       document.exitFullscreen().catch(() => {});
     } else if (stage.requestFullscreen) {
-      stage.requestFullscreen().catch((e) => console.warn('Full screen refused: ' + e.message));
+      stage.requestFullscreen().then(() => {
+        // On a phone the picture fills the screen's height held sideways.
+        if (document.documentElement.dataset.input == 'touch' && screen.orientation && screen.orientation.lock) {
+          screen.orientation.lock('landscape').catch(() => {});
+        }
+      }, (e) => console.warn('Full screen refused: ' + e.message));
     }
   });
 

@@ -58,11 +58,12 @@ export const chromiumArgs = ['--no-sandbox', '--disable-gpu', '--disable-quic', 
 // A fresh profile per case; the page's console kept for the case's checks.
 // profile: a folder to keep (a browser started again on it, as after a
 // restart), removed by the caller; by default a fresh one, removed at close.
-export async function openBrowser({ viewport = { width: 900, height: 720 }, args = [], route, ignoreDefaultArgs, headed, env, profile } = {}) {
+// device: playwright's isMobile, hasTouch and deviceScaleFactor, for a phone.
+export async function openBrowser({ viewport = { width: 900, height: 720 }, args = [], route, ignoreDefaultArgs, headed, env, profile, device } = {}) {
   const own = !profile;
   if (own) profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium', headless: !headed, args: chromiumArgs.concat(args), viewport, ignoreDefaultArgs, env });
+    executablePath: '/usr/bin/chromium', headless: !headed, args: chromiumArgs.concat(args), viewport, ignoreDefaultArgs, env, ...device });
   const page = context.pages()[0] || (await context.newPage());
   const consoleLines = [];
   page.on('console', (m) => consoleLines.push(`${m.type()}: ${m.text()}`));

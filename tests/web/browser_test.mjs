@@ -375,6 +375,8 @@ cases.page = async (o, url) => {
       checkFits(`a ${w}x${h} window`, await layout(g));
       if (shot) await page.screenshot({ path: path.join(o.out, `${shot}.png`) });
     }
+    const touchless = await controls(g);
+    check(!touchless.shown && /Arrows fly/.test(touchless.hint) && !/FIRE/.test(touchless.hint), `desktop: touch controls shown, or the bar says "${touchless.hint}"`);
     const note = await g.peek(() => document.getElementById('escape-note').textContent);
     check(/full screen/.test(note) && /Escape/.test(note), `the page does not say what Escape does in full screen: "${note}"`);
 
@@ -778,6 +780,216 @@ cases.offline = async (o, url, server) => {
     fs.rmSync(copy, { recursive: true, force: true });
   }
 };
+
+// ---- Touch and gamepads -----------------------------------------------------
+
+// A phone held sideways on the menu, the page's own key events logged in
+// order ("down ArrowUp", ...): the keys that its touch controls and pads give.
+async function openPhone(url, options = {}) {
+  const g = await openBrowser({ viewport: { width: 915, height: 412 }, device: { isMobile: true, hasTouch: true, deviceScaleFactor: 1 }, ...options });
+  g.cdp = await g.context.newCDPSession(g.page);
+  await g.page.goto(url);
+  await menuShown(g);
+  await g.peek(() => {
+    window.keyLog = [];
+    for (const type of ['keydown', 'keyup']) document.addEventListener(type, (e) => e.isTrusted || keyLog.push(`${type.slice(3)} ${e.code}`));
+  });
+  return g;
+}
+const keyLog = (g) => g.peek(() => keyLog.join(', '));
+// A case on a phone, closed whatever happens.
+function onPhone(body, options) {
+  return async (o, url) => {
+    const g = await openPhone(url, options);
+    try {
+      await body(g, o);
+    } finally {
+      await g.close();
+    }
+  };
+}
+
+// Fingers on the screen through Chromium's own touch input, [id, x, y]: a
+// start or a move lists every finger down, an end those lifted (none: all).
+function touch(g, type, fingers) {
+  return g.cdp.send('Input.dispatchTouchEvent', { type, touchPoints: fingers.map(([id, x, y]) => ({ id, x, y })) });
+}
+const tap = (g, at) => touch(g, 'touchStart', [[1, at.cx, at.cy]]).then(() => touch(g, 'touchEnd', []));
+
+// The boxes of the controls, the picture and its play area (the middle 480
+// of its 640 columns), and what the bar says.
+function controls(g) {
+  return g.peek(() => {
+    const box = (e, r = e.getBoundingClientRect()) => ({ x: r.x, y: r.y, w: r.width, h: r.height, cx: r.x + r.width / 2, cy: r.y + r.height / 2 });
+    const c = box(document.getElementById('screen')), root = document.documentElement;
+    const [steer, fire, quit] = ['Steer', 'Fire', 'Quit'].map((l) => document.querySelector(`[aria-label=${l}]`));
+    return { shown: steer.checkVisibility(), steer: box(steer), fire: box(fire), drawn: box(fire.firstChild), quit: box(quit),
+      picture: c, play: { ...c, x: c.x + c.w / 8, w: (c.w * 3) / 4 }, hint: document.getElementById('bar').innerText,
+      scrolls: root.scrollWidth > innerWidth || root.scrollHeight > innerHeight, view: { w: innerWidth, h: innerHeight } };
+  });
+}
+
+// New shots counted as they leave the ship, wherever it is.
+async function watchLaunches(g) {
+  await g.peek(() => {
+    const ctx = document.getElementById('screen').getContext('2d');
+    window.launches = 0;
+    let was = false;
+    setInterval(() => {
+      const d = ctx.getImageData(82, 336, 476, 14).data;
+      let lit = 0;
+      for (let k = 0; k < d.length; k += 4) if (d[k + 1] > 230 && d[k + 2] > 230 && d[k] > 150 && d[k] != d[k + 2]) lit++;
+      if (lit > 20 && !was) launches++;
+      was = lit > 20;
+    }, 3);
+  });
+}
+const launches = (g) => g.peek(() => launches);
+// Where the ship is: the middle of its blue-grey, which nothing else drawn
+// between the panels and above the console has.
+const shipX = (g) => g.peek(() => {
+  const d = document.getElementById('screen').getContext('2d').getImageData(82, 352, 476, 32).data;
+  let n = 0, sum = 0;
+  for (let i = 0; i < d.length; i += 4) if (d[i + 2] > d[i] + 25 && d[i + 2] < 200 && d[i + 1] > d[i]) [n, sum] = [n + 1, sum + ((i / 4) % 476)];
+  return 82 + sum / n;
+});
+async function moving(g, what, sign) {
+  const x = await shipX(g);
+  await waitUntil(what, async () => ((await shipX(g)) - x) * sign >= 10, 5000);
+}
+// The game's own 640x480 pixels, for the README's pictures (scripts/readme-pictures).
+async function saveCanvas(g, file) {
+  const url = await g.peek(() => document.getElementById('screen').toDataURL());
+  fs.writeFileSync(file, Buffer.from(url.split(',')[1], 'base64'));
+}
+const startByFire = async (g) => tap(g, (await controls(g)).fire).then(() => waitUntil('play', () => playing(g), 5000));
+
+// Touch controls on a phone or a tablet (a desktop browser has none: case
+// page): beside the picture held sideways, under it upright, in view with no
+// scrolling, never over the play area, at a thumb's size; the bar names
+// them. A key hides them, a touch brings them back.
+cases.touch_shown = onPhone(async (g, o) => {
+  for (const [name, width, height] of [['sideways', 915, 412], ['upright', 412, 915], ['tablet', 1024, 768]]) {
+    await g.page.setViewportSize({ width, height });
+    await g.peek(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));  // laid out again
+    const c = await controls(g);
+    await g.page.screenshot({ path: path.join(o.out, `touch-${name}.png`) });
+    log(`${name}: picture ${c.picture.w}x${c.picture.h}, pad ${c.steer.w}, Fire ${c.drawn.w} (touched ${c.fire.w})`);
+    check(c.shown && /FIRE/.test(c.hint) && !/Arrows/.test(c.hint), `${name}: controls shown ${c.shown}, the bar says "${c.hint}"`);
+    check(/sideways/.test(c.hint) == (name == 'upright'), `${name}: the hint to turn the phone is wrong`);
+    check(!c.scrolls && Math.abs(c.picture.w * 3 - c.picture.h * 4) <= 4, `${name}: the page scrolls, or the picture is not 4:3`);
+    check(Math.min(c.steer.w, c.steer.h) >= 96 && Math.min(c.drawn.w, c.drawn.h) >= 48, `${name}: controls too small`);
+    for (const b of [c.steer, c.fire, c.quit]) {
+      const over = b.x < c.play.x + c.play.w && c.play.x < b.x + b.w && b.y < c.play.y + c.play.h && c.play.y < b.y + b.h;
+      check(b.x >= 0 && b.y >= 0 && b.x + b.w <= c.view.w && b.y + b.h <= c.view.h && !over, `${name}: a control out of view or over the play area`);
+    }
+    if (name != 'tablet') check((c.steer.y >= c.picture.y + c.picture.h) == (name == 'upright'), `${name}: the pad is misplaced`);
+  }
+  await g.page.keyboard.press('ArrowDown');
+  await waitUntil('the controls hidden after a key', async () => !(await controls(g)).shown, 5000);
+  check(/Arrows fly/.test((await controls(g)).hint), 'after a key the bar does not name the keys');
+  await tap(g, { cx: 500, cy: 300 });
+  await waitUntil('the controls back after a touch', async () => (await controls(g)).shown, 5000);
+});
+
+// A finger held on the pad walks the menu, one press and the game's repeat:
+// down to EXIT, then slid above the centre, up to NEW GAME; lifted, it lets go.
+cases.touch_menu = onPhone(async (g, o) => {
+  const { steer } = await controls(g);
+  await touch(g, 'touchStart', [[1, steer.cx, steer.cy + 35]]);
+  await waitUntil('the held pad to walk to EXIT', async () => (await litItem(g)) == 2, 5000);
+  check(await g.peek(() => document.querySelector('#steer .arrow.held') != null), 'the pad shows no arrow pressed');
+  await g.page.screenshot({ path: path.join(o.out, 'touch-pad-held.png') });
+  await touch(g, 'touchMove', [[1, steer.cx + 5, steer.cy - 35]]);
+  await waitUntil('the pad slid up to walk to NEW GAME', async () => (await litItem(g)) == 0, 5000);
+  await touch(g, 'touchEnd', []);
+  const keys = await keyLog(g);
+  check(keys == 'down ArrowDown, up ArrowDown, down ArrowUp, up ArrowUp', `the pad gave: ${keys}`);
+});
+
+// Fire chooses the lit item, NEW GAME, and the first touch starts the music
+// where the browser holds sound back; Quit ends the game as Escape does.
+cases.touch_fire = onPhone(async (g, o) => {
+  check((await g.peek(() => Module.musicState())).waiting, 'the music does not wait for the player');
+  await startByFire(g);
+  await waitUntil('the music after the first touch', () => g.peek(() => Module.musicState().playing), 5000);
+  await tap(g, (await controls(g)).quit);
+  check(/ended/.test(await messageShown(g)), 'Quit did not end the game');
+  const keys = await keyLog(g);
+  check(keys == 'down Space, up Space, down Escape, up Escape', `Fire and Quit gave: ${keys}`);
+}, { args: ['--autoplay-policy=user-gesture-required'], ignoreDefaultArgs: ['--mute-audio'] });
+
+// Two fingers at once, each tracked by itself: Fire held, then the pad to
+// the right; the ship flies and fires. The steering finger lifted, the ship
+// stops and the other fires on.
+cases.touch_fingers = onPhone(async (g, o) => {
+  await saveCanvas(g, path.join(o.out, 'game-menu.png'));
+  await startByFire(g);
+  await watchLaunches(g);
+  const { steer, fire } = await controls(g);
+  const pad = [1, steer.cx + 35, steer.cy], button = [2, fire.cx, fire.cy];
+  await touch(g, 'touchStart', [button]);
+  await touch(g, 'touchStart', [button, pad]);
+  await moving(g, 'the ship flying right', 1);
+  await waitUntil('shots while steering', async () => (await launches(g)) >= 2, 10000);
+  await g.page.screenshot({ path: path.join(o.out, 'touch-play.png') });
+  await touch(g, 'touchEnd', [pad]);
+  const shots = await launches(g);
+  await waitUntil('a shot after the steering finger lifted', async () => (await launches(g)) > shots, 10000);
+  const x = await shipX(g);
+  await waitUntil('more shots', async () => (await launches(g)) > shots + 2, 10000);
+  check((await shipX(g)) == x, 'the ship moved with no finger on the pad');
+  await saveCanvas(g, path.join(o.out, 'game-play.png'));
+  await touch(g, 'touchEnd', []);
+  const keys = await keyLog(g);
+  check(keys == 'down Space, up Space, down Space, down ArrowRight, down Space, up ArrowRight, up Space', `the fingers gave: ${keys}`);
+});
+
+// A finger that slides off the pad steers on by where it is: right over the
+// picture, then left past the pad's far edge; lifted, it lets go.
+cases.touch_slide = onPhone(async (g, o) => {
+  await startByFire(g);
+  const { steer, picture } = await controls(g);
+  await touch(g, 'touchStart', [[1, steer.cx + 30, steer.cy]]);
+  await touch(g, 'touchMove', [[1, picture.x + picture.w / 2, steer.cy]]);
+  await moving(g, 'the ship flying right, the finger off the pad', 1);
+  await touch(g, 'touchMove', [[1, 2, steer.cy - 10]]);
+  await moving(g, 'the ship flying left, the finger off the pad', -1);
+  await touch(g, 'touchEnd', []);
+  const keys = await keyLog(g);
+  check(keys == 'down Space, up Space, down ArrowRight, up ArrowRight, down ArrowLeft, up ArrowLeft', `the slide gave: ${keys}`);
+});
+
+// A gamepad (a stand-in: headless Chromium has none) connected after the
+// page loaded: the touch controls step aside and the bar names its buttons;
+// A starts a game, the stick past half its travel and the d-pad steer with
+// A held firing on; unplugged, it lets go of all; a touch brings the controls back.
+// A stand-in gamepad, as the browser gives one, plugged in by window.plugged.
+function standInPad() {
+  window.pad = { index: 0, connected: true, mapping: 'standard', axes: [0, 0, 0, 0], buttons: Array.from({ length: 17 }, () => ({ pressed: false, value: 0 })) };
+  navigator.getGamepads = () => [window.plugged ? pad : null];
+}
+cases.gamepad = onPhone(async (g) => {
+  await g.peek(() => { window.plugged = true; dispatchEvent(new Event('gamepadconnected')); });
+  const c = await controls(g);
+  check(!c.shown && /A fires/.test(c.hint), `with a pad: controls shown ${c.shown}, the bar says "${c.hint}"`);
+  await g.peek(() => (pad.buttons[0] = { pressed: true, value: 1 }));
+  await waitUntil('play', () => playing(g), 5000);
+  await watchLaunches(g);
+  await g.peek(() => (pad.axes[0] = 0.8));
+  await moving(g, 'the ship flying right by the stick', 1);
+  await waitUntil('shots with A held', async () => (await launches(g)) >= 2, 10000);
+  await g.peek(() => (pad.axes[0] = 0.3));
+  await waitUntil('the stick under half its travel to let go', async () => /up ArrowRight/.test(await keyLog(g)), 5000);
+  await g.peek(() => (pad.buttons[14] = { pressed: true, value: 1 }));
+  await moving(g, 'the ship flying left by the d-pad', -1);
+  await g.peek(() => { window.plugged = false; dispatchEvent(new Event('gamepaddisconnected')); });
+  await waitUntil('the pad\'s keys let go', async () => /up Space/.test(await keyLog(g)), 5000);
+  const keys = await keyLog(g);
+  check(keys == 'down Space, down ArrowRight, down Space, up ArrowRight, down ArrowLeft, down Space, up ArrowLeft, up Space', `the pad gave: ${keys}`);
+  await tap(g, { cx: 500, cy: 300 });
+  await waitUntil('the controls back after a touch', async () => (await controls(g)).shown, 5000);
+}, { route: (page) => page.addInitScript(standInPad) });
 
 // ---- Running ----------------------------------------------------------------
 
