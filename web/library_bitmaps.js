@@ -12,6 +12,7 @@ mergeInto(LibraryManager.library, {
   // the data set (uncompressed, 24 or 32 bits a pixel) are read at once
   // instead, straight into a canvas; anything else goes on to the library's.
   $QuorvaneBitmaps: {
+    due: 0,  // until when the image loads may keep the thread (performance.now())
     canvas: function(bytes) {
       var v = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
       if (bytes.length < 54 || v.getUint16(0) != 0x424d /* "BM" */) return null;
@@ -65,18 +66,36 @@ mergeInto(LibraryManager.library, {
   // module's memory, which nothing reads here (images go canvas to canvas):
   // the start spent 10 to 30 ms on it. The data set's BMPs, read above, are
   // loaded without; anything else goes to the library's loader.
-  SDL_LoadBMP_RW__deps: ['IMG_Load_RW', 'SDL_FreeRW', '$PATH_FS'],
+  //
+  // The game loads its images one after the other as it starts, each with its
+  // colour key and display format: at once, that held the page for 50 to 100
+  // ms here. The loading gives the page a turn whenever it has had the thread
+  // for a few milliseconds.
+  SDL_LoadBMP_RW__deps: ['IMG_Load_RW', 'SDL_FreeRW', '$PATH_FS', '$Asyncify'],
   SDL_LoadBMP_RW: function(id, freeSrc) {
-    var rwops = SDL.rwops[id];
-    var name = rwops && rwops.filename !== undefined ? PATH_FS.resolve(rwops.filename) : null;
-    var image = name && Module['preloadedImages'][name];
-    if (!image || !image.quorvaneBitmap) return _IMG_Load_RW(id, freeSrc);
-    var surf = SDL.makeSurface(image.width, image.height, 0, false, 'load:' + name);
-    var data = SDL.surfaces[surf];
-    data.ctx.globalCompositeOperation = 'copy';
-    data.ctx.drawImage(image, 0, 0);
-    data.ctx.globalCompositeOperation = 'source-over';
-    if (freeSrc) _SDL_FreeRW(id);
-    return surf;
+    return Asyncify.handleSleep(function(wakeUp) {
+      var load = function() {
+        var rwops = SDL.rwops[id];
+        var name = rwops && rwops.filename !== undefined ? PATH_FS.resolve(rwops.filename) : null;
+        var image = name && Module['preloadedImages'][name];
+        if (!image || !image.quorvaneBitmap) return wakeUp(_IMG_Load_RW(id, freeSrc));
+        var surf = SDL.makeSurface(image.width, image.height, 0, false, 'load:' + name);
+        var data = SDL.surfaces[surf];
+        data.ctx.globalCompositeOperation = 'copy';
+        data.ctx.drawImage(image, 0, 0);
+        data.ctx.globalCompositeOperation = 'source-over';
+        if (freeSrc) _SDL_FreeRW(id);
+        wakeUp(surf);
+      };
+      var now = performance.now();
+      if (now < QuorvaneBitmaps.due) return load();
+      var turn = new MessageChannel();
+      turn.port1.onmessage = function() {
+        turn.port1.close();
+        QuorvaneBitmaps.due = performance.now() + 8;
+        load();
+      };
+      turn.port2.postMessage(0);
+    });
   },
 });

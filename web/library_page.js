@@ -46,6 +46,7 @@ mergeInto(LibraryManager.library, {
   $QuorvaneFrames: {
     count: 0,
     first: null,  // when the first frame was shown, in ms from the navigation
+    afterFirst: [],  // what waits for the game to show (the music's fetching)
   },
   $QuorvaneFrames__postset: 'Module["frameCount"] = function() { return QuorvaneFrames.count; };' +
       'Module["firstFrame"] = function() { return QuorvaneFrames.first; };',
@@ -54,6 +55,9 @@ mergeInto(LibraryManager.library, {
     if (QuorvaneFrames.count++ == 0) {
       QuorvaneFrames.first = performance.now();
       if (Module['onFirstFrame']) setTimeout(Module['onFirstFrame'], 0);
+      QuorvaneFrames.afterFirst.forEach(function(f) {
+        setTimeout(f, 0);
+      });
     }
     return 0;
   },
