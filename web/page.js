@@ -47,10 +47,7 @@
   function thrown(event, what) {
     event.preventDefault();
     if (what && what.name === 'ExitStatus') return;
-    const text = String((what && what.message) || event.message || what || 'an error in the page');
-    if (!/quorvane\.data/.test(text)) return fail('Quorvane stopped: ' + text);
-    // The data's loader says "Not Found : http://...": the address first.
-    fail('Quorvane cannot start: its data could not be loaded. ' + text.replace(/^(.*) : (\S+)$/, '$2: $1'));
+    fail('Quorvane stopped: ' + String((what && what.message) || event.message || what || 'an error in the page'));
   }
   window.addEventListener('error', (event) => thrown(event, event.error));
   window.addEventListener('unhandledrejection', (event) => thrown(event, event.reason));
@@ -140,8 +137,5 @@
     });
   }
 
-  const script = document.createElement('script');
-  script.src = 'quorvane.js';
-  script.onerror = () => fail('Quorvane cannot start: quorvane.js could not be loaded.');
-  document.body.appendChild(script);
+  window.quorvaneUnpack(window.Module, fail);
 })();

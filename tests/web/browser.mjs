@@ -31,7 +31,7 @@ export async function waitUntil(what, predicate, timeout = 10000) {
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
   '.png': 'image/png', '.json': 'application/json', '.webmanifest': 'application/manifest+json',
-  '.data': 'application/octet-stream' };
+  '.data': 'application/octet-stream', '.mp3': 'audio/mpeg' };
 
 // The folder served can be changed (server.root), as a new build replaces a site.
 export function serve(root) {

@@ -7,6 +7,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
+import zlib from 'node:zlib';
 import { check, desktop, Failure, log, openBrowser, serve, sleep, waitUntil } from './browser.mjs';
 
 const W = 640, H = 480;
@@ -323,6 +324,34 @@ cases.music = async (o, url) => {
       await g.close();
     }
   }
+  // A track that cannot be had leaves the game playing in silence: one line
+  // in the console names its address and the reason, the page promises no
+  // sound, and nothing is thrown to the page.
+  const junk = Buffer.alloc(60000, 'not a track ');
+  for (const [what, fulfil, reason] of [
+    ['a server error', { status: 500, body: 'broken' }, /tavik-shootemup\.mp3: 500 Internal Server Error$/],
+    ['damaged', { status: 200, contentType: 'audio/mpeg', body: junk }, /tavik-shootemup\.mp3: the file is damaged/],
+  ]) {
+    const g = await openBrowser({ args: ['--autoplay-policy=user-gesture-required'], ignoreDefaultArgs: ['--mute-audio'],
+      route: (page) => page.route('**/*.mp3', (route) => route.fulfill(fulfil)) });
+    try {
+      await g.page.goto(url);
+      await menuShown(g);
+      await waitUntil('the line about the music', () => g.console.some((l) => /music/.test(l)));
+      await startGame(g);
+      const said = g.console.filter((l) => /music/.test(l));
+      check(said.length == 1 && reason.test(said[0]), `track ${what}: the console says ${JSON.stringify(said)}`);
+      const s = await state(g);
+      check(!s.playing && !s.waiting, `track ${what}: ${JSON.stringify(s)}`);
+      check(await g.peek(() => document.getElementById('sound-note').hidden), `track ${what}: the page still promises sound`);
+      const thrown = g.console.filter((l) => /^pageerror/.test(l));
+      check(thrown.length == 0 && (await g.peek(() => document.getElementById('message').hidden)), `track ${what}: ${thrown.join(' | ')}`);
+      await g.page.screenshot({ path: path.join(o.out, `music-${what.replace(/ /g, '-')}.png`) });
+      log(`track ${what}: plays in silence; "${said[0]}"`);
+    } finally {
+      await g.close();
+    }
+  }
 };
 
 // The picture's box on the page, the stage it sits in, and how it is scaled.
@@ -408,19 +437,36 @@ cases.page = async (o, url) => {
 };
 
 // A start that fails shows the reason on the page, never a black picture: a
-// data file missing (the game's own message), the data not served, no
-// WebAssembly, the game's code broken.
+// data file missing (the game's own message), the data not served, damaged
+// or cut short on the way, no WebAssembly, the game's code broken.
 cases.failures = async (o, url) => {
+  // The data package as the site has it, changed: unpacked as the page
+  // unpacks it (its directory's length, the directory, the files' bytes).
+  const data = (change) => (page) => page.route('**/quorvane-data.bin', async (route) => {
+    const r = await route.fetch();
+    route.fulfill({ response: r, body: change(await r.body()) });
+  });
+  const renamed = (packed) => {
+    const raw = zlib.gunzipSync(packed), length = raw.readUInt32LE(0);
+    const directory = raw.subarray(4, 4 + length).toString().replace('"data/left.bmp"', '"data/gone.bmp"');
+    const head = Buffer.alloc(4);
+    head.writeUInt32LE(Buffer.byteLength(directory));
+    return zlib.gzipSync(Buffer.concat([head, Buffer.from(directory), raw.subarray(4 + length)]));
+  };
+  const spoiled = (packed) => {
+    const b = Buffer.from(packed);
+    for (let i = b.length >> 1; i < (b.length >> 1) + 16; i++) b[i] ^= 0x5a;
+    return b;
+  };
+  const unread = /its data could not be loaded\. http:\/\/\S+\/quorvane-data\.bin: /;
   const tries = [
-    ['a missing data file', /Couldn't load image data\/left\.bmp: Couldn't open data\/left\.bmp[^]*status 3/,
-      (page) => page.route('**/quorvane.js', async (route) => {
-        const r = await route.fetch();
-        const text = (await r.text()).replace('"filename":"/data/left.bmp"', '"filename":"/data/gone.bmp"');
-        await route.fulfill({ response: r, body: text });
-      })],
-    ['the data not served', /quorvane\.data/, (page) => page.route('**/quorvane.data', (route) => route.fulfill({ status: 404, body: 'gone' }))],
+    ['a missing data file', /Couldn't load image data\/left\.bmp: Couldn't open data\/left\.bmp[^]*status 3/, data(renamed)],
+    ['the data not served', new RegExp(unread.source + '404 Not Found$'),
+      (page) => page.route('**/quorvane-data.bin', (route) => route.fulfill({ status: 404, body: 'gone' }))],
+    ['the data damaged', new RegExp(unread.source + 'it arrived damaged'), data(spoiled)],
+    ['the data cut short', new RegExp(unread.source + 'it arrived damaged or cut short'), data((b) => b.subarray(0, b.length >> 1))],
     ['no WebAssembly', /WebAssembly/, (page) => page.addInitScript(() => delete window.WebAssembly)],
-    ['the code broken', /stopped/, (page) => page.route('**/quorvane.wasm', (route) => route.fulfill({ status: 200, contentType: 'application/wasm', body: 'not a module' }))],
+    ['the code broken', /stopped/, (page) => page.route('**/quorvane-wasm.bin', (route) => route.fulfill({ status: 200, body: zlib.gzipSync('not a module') }))],
   ];
   for (const [what, expected, route] of tries) {
     const g = await openBrowser({ route });
@@ -732,8 +778,8 @@ cases.damaged = async (o, url) => {
   }
 };
 
-// The site installable, offline after one visit, and a new build installed
-// at the next visit with the network back.
+// The site installable, offline after one visit (its music too), and a new
+// build installed at the next visit with the network back.
 cases.offline = async (o, url, server) => {
   const copy = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-site-'));
   const g = await openBrowser();
@@ -755,7 +801,32 @@ cases.offline = async (o, url, server) => {
     await g.page.reload();
     await menuShown(g);
     await g.page.screenshot({ path: path.join(o.out, 'offline-start.png') });
-    log(`cached as ${first}; installable; started again with no network`);
+    // The music too, which its audio element asks for by parts: it plays,
+    // and a new game starts it again from its beginning.
+    const music = () => g.peek(() => Module.musicState());
+    await g.page.mouse.click(320, 240);
+    const played = await waitUntil('the music with no network', async () => {
+      const s = await music();
+      return (s.failed || (s.playing && s.time > 1.5)) && s;
+    });
+    check(!played.failed, `with no network the music failed: ${played.failed}`);
+    const pressed = Date.now();
+    await g.page.keyboard.press('Space');
+    await waitUntil('the track from its start with no network', async () => {
+      const s = await music();
+      return s.playing && s.time < (Date.now() - pressed) / 1000 + 0.1;
+    }, 3000);
+    // Asked by parts, the cache answers as a server does (Chromium plays a
+    // whole file given for a part, but cannot seek in it; Safari will not
+    // play it at all).
+    const part = await g.peek(async () => {
+      const r = await fetch('tavik-shootemup.mp3', { headers: { Range: 'bytes=1000-1999' } });
+      return { status: r.status, range: r.headers.get('Content-Range'), bytes: Array.from(new Uint8Array(await r.arrayBuffer())) };
+    });
+    const track = fs.readFileSync(path.join(o.site, 'tavik-shootemup.mp3'));
+    check(part.status == 206 && part.range == `bytes 1000-1999/${track.length}` && track.subarray(1000, 2000).equals(Buffer.from(part.bytes)),
+      `with no network, bytes 1000-1999 of the track came as ${part.status} ${part.range} (${part.bytes.length} bytes)`);
+    log(`cached as ${first}; installable; started again with no network, and its music plays`);
 
     // A new build: one file changed, the worker made again by the build's own step.
     fs.cpSync(o.site, copy, { recursive: true });

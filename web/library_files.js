@@ -1,0 +1,77 @@
+// The game's files: the data set put in place before main starts, and
+// opened as on the desktop. The page unpacks the data set itself (the
+// package emscripten makes is sent as it is, 1.5 MB of it raw BMPs), and
+// emscripten's SDL 1.2 hands out a handle for any name, found or not, and
+// once every handle is closed it hands out 0, which C reads as NULL: here a
+// missing file fails to open, with the desktop's reason.
+//
+// Given to the linker with --js-library: a function here replaces
+// the library's one of that name.
+
+mergeInto(LibraryManager.library, {
+  // The data set, once the page has fetched and unpacked it
+  // (Module.quorvaneData, unpack.js), written into the file system, each BMP
+  // read into its canvas on the way (library_bitmaps.js); main starts once
+  // all are in place. A track left on its own address is only named here:
+  // it is fetched as it plays (library_music.js). When the data cannot be
+  // had the page says why, and the game never starts.
+  $QuorvaneFiles: {
+    streamed: {},  // the address of each track left out of the package, by path
+    install: function() {
+      var data = Module['quorvaneData'];
+      if (!data) return;  // a page without the game's data (the benchmark's bare loop)
+      // Once the module's memory is there, which the file system writes through.
+      addOnPreRun(function() {
+        addRunDependency('quorvane-data');
+        data.then(QuorvaneFiles.put, function() {});
+      });
+    },
+    // A few milliseconds of files at a time, each BMP read into its canvas
+    // on the way (library_bitmaps.js), so that the page answers in between:
+    // all at once, the data set held it for 40 to 100 ms here.
+    put: function(set) {
+      set.streamed.forEach(function(s) {
+        QuorvaneFiles.streamed[PATH_FS.resolve(s.path)] = s.address;
+      });
+      var files = set.files.slice(), next = new MessageChannel();
+      next.port1.onmessage = function() {
+        var start = performance.now();
+        while (files.length && performance.now() - start < 8) {
+          var path = PATH_FS.resolve(files[0].path);
+          FS.mkdirTree(PATH.dirname(path));
+          // The file keeps the unpacked bytes as they are, uncopied.
+          FS.createPreloadedFile(PATH.dirname(path), PATH.basename(path), files.shift().bytes, true, true, null, null, false, true);
+        }
+        if (files.length) return next.port2.postMessage(0);
+        // The game starts in a turn of its own.
+        next.port1.onmessage = function() {
+          next.port1.close();
+          removeRunDependency('quorvane-data');
+        };
+        next.port2.postMessage(0);
+      };
+      next.port2.postMessage(0);
+    },
+  },
+  $QuorvaneFiles__deps: ['$FS', '$Browser', '$PATH', '$PATH_FS'],
+  $QuorvaneFiles__postset: 'QuorvaneFiles.install();',
+
+  // The library hands out a handle for any name, found or not, and once every
+  // handle is closed it hands out 0, which C reads as NULL: a failed open.
+  SDL_RWFromFile__deps: ['$QuorvaneError', '$QuorvaneFiles', '$FS', '$PATH_FS'],
+  SDL_RWFromFile: function(name, mode) {
+    var path = UTF8ToString(name);
+    var found = FS.analyzePath(PATH_FS.resolve(path));
+    if (!found.exists || found.object.isFolder) {
+      QuorvaneError.set("Couldn't open " + path);
+      return 0;
+    }
+    if (SDL.rwops.length == 0) SDL.rwops.push(null);
+    SDL.rwops.push({filename: path, mimetype: Browser.getMimetype(path)});
+    return SDL.rwops.length - 1;
+  },
+  SDL_FreeRW: function(id) {
+    SDL.rwops[id] = null;
+    while (SDL.rwops.length > 1 && SDL.rwops[SDL.rwops.length - 1] === null) SDL.rwops.pop();
+  },
+});
