@@ -53,7 +53,7 @@
       requestAnimationFrame(read);
     }
   }
-  // A pad plugged in after the page loaded counts as one there from the start.
+  // A pad plugged in before the page loaded or after, once pressed.
   window.addEventListener('gamepadconnected', () => {
     quorvaneInput.use('pad');
     start();
@@ -61,5 +61,7 @@
   window.addEventListener('gamepaddisconnected', (event) => {
     if (event.gamepad) quorvaneKeys.hold('pad' + event.gamepad.index, []);
   });
-  if ([...navigator.getGamepads()].some((p) => p && p.connected)) start();
+  // No reading at load: a pad shows itself to a page only at its first
+  // press, with gamepadconnected, and the first reading of the pads holds
+  // the page some 50 to 100 ms while the browser starts its gamepad service.
 })();

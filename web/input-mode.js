@@ -16,8 +16,10 @@
   }
 
   // The primary pointer is a finger where a touchscreen is the input; a
-  // laptop with a touchscreen still has the mouse as its primary one.
-  use(matchMedia('(pointer: coarse)').matches ? 'touch' : 'keys');
+  // laptop with a touchscreen still has the mouse as its primary one. The
+  // page's head has chosen so already, before its first paint.
+  const device = () => (matchMedia('(pointer: coarse)').matches ? 'touch' : 'keys');
+  if (!root.dataset.input) use(device());
 
   // Only the player's own keys, and not those typed into the page's fields
   // (a phone's on-screen keyboard types into the Name box); the keys that the
@@ -34,6 +36,6 @@
     mode: () => root.dataset.input,
     onChange: (f) => listeners.push(f),
     // With a pad gone: back to what the device offers.
-    fallBack: () => use(matchMedia('(pointer: coarse)').matches ? 'touch' : 'keys'),
+    fallBack: () => use(device()),
   };
 })();
