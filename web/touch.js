@@ -72,6 +72,7 @@
     }
     // On the stage, not the canvas: the game's SDL clears the canvas's own size.
     for (const [k, v] of Object.entries({ x: cx, y: cy, w: cw, h: ch })) stage.style.setProperty('--picture-' + k, v + 'px');
+    stage.dataset.placed = '';
   }
   new ResizeObserver(place).observe(stage);
   quorvaneInput.onChange(() => {

@@ -938,8 +938,16 @@ const startByFire = async (g) => tap(g, (await controls(g)).fire).then(() => wai
 // Touch controls on a phone or a tablet (a desktop browser has none: case
 // page): beside the picture held sideways, under it upright, in view with no
 // scrolling, never over the play area, at a thumb's size; the bar names
-// them. A key hides them, a touch brings them back.
+// them. A key hides them, a touch brings them back. Nothing on the page
+// moved as it started.
+const recordShifts = () => {
+  window.shifts = [];
+  window.shiftWatch = new PerformanceObserver((l) => shifts.push(...l.getEntries()));
+  shiftWatch.observe({ type: 'layout-shift', buffered: true });
+};
 cases.touch_shown = onPhone(async (g, o) => {
+  const shifted = await g.peek(() => shifts.concat(shiftWatch.takeRecords()).map((e) => e.sources.map((s) => s.node && s.node.id).join('+')));
+  check(shifted.length == 0, `the page's layout shifted as it started: ${shifted.join(', ')}`);
   for (const [name, width, height] of [['sideways', 915, 412], ['upright', 412, 915], ['tablet', 1024, 768]]) {
     await g.page.setViewportSize({ width, height });
     await g.peek(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));  // laid out again
@@ -961,7 +969,7 @@ cases.touch_shown = onPhone(async (g, o) => {
   check(/Arrows fly/.test((await controls(g)).hint), 'after a key the bar does not name the keys');
   await tap(g, { cx: 500, cy: 300 });
   await waitUntil('the controls back after a touch', async () => (await controls(g)).shown, 5000);
-});
+}, { route: (page) => page.addInitScript(recordShifts) });
 
 // A finger held on the pad walks the menu, one press and the game's repeat:
 // down to EXIT, then slid above the centre, up to NEW GAME; lifted, it lets go.
