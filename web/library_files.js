@@ -36,7 +36,7 @@ mergeInto(LibraryManager.library, {
       var files = set.files.slice(), next = new MessageChannel();
       next.port1.onmessage = function() {
         var start = performance.now();
-        while (files.length && performance.now() - start < 8) {
+        while (files.length && performance.now() - start < 4) {
           var path = PATH_FS.resolve(files[0].path);
           FS.mkdirTree(PATH.dirname(path));
           // The file keeps the unpacked bytes as they are, uncopied.
