@@ -15,7 +15,7 @@ window.quorvaneUnpack = function (Module, fail) {
     const address = new URL(name, document.baseURI).href;
     let response;
     try {
-      response = await fetch(address);
+      response = await ((window.quorvanePacks && quorvanePacks[name]) || fetch(address));
     } catch (e) {
       throw new Unfetched(`${address}: it could not be fetched (${e.message})`);
     }
