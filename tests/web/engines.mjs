@@ -11,6 +11,9 @@
 //                            real input, as the engine's own (keys as
 //                            playwright names them: 'ArrowDown', 'Space', ...)
 //   shot(file), console (lines; null in WebKit), close()
+//   and each engine's own: Chromium's page and context (playwright), Firefox's
+//   browser and page (puppeteer) and send(method, params) (BiDi, in the
+//   page's context), WebKit's request(method, path, body) (WebDriver, in the session)
 // options: env (added to the browser's), prefs (Firefox's), args (Chromium's
 // or MiniBrowser's), phone (touch: Chromium's emulation, Firefox's touch
 // events and coarse pointer), viewport {width, height}.
@@ -91,6 +94,7 @@ async function openFirefox({ env, prefs = {}, phone, viewport }) {
       await browser.close();
       fs.rmSync(profile, { recursive: true, force: true });
     },
+    browser, page, send,
   }, 'touch');
   page.on('console', (m) => g.console.push(`${m.type()}: ${m.text()}`));
   page.on('pageerror', (e) => g.console.push(`pageerror: ${e.message}`));
@@ -142,6 +146,7 @@ async function openWebKit({ env, args = [], viewport }) {
       // What MiniBrowser's own processes write as they end may come late.
       fs.rmSync(home, { recursive: true, force: true, maxRetries: 10 });
     },
+    request,
   });
   // MiniBrowser under WebKitWebDriver writes the page's console nowhere a
   // test can read it.
