@@ -75,7 +75,12 @@ async function openFirefox({ env, prefs = {}, phone, viewport }) {
   const touch = phone ? { 'dom.w3c_touch_events.enabled': 1, 'ui.primaryPointerCapabilities': 1, 'ui.allPointerCapabilities': 1 } : {};
   const browser = await puppeteer.launch({ browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true, userDataDir: profile,
     protocol: 'webDriverBiDi', env: { ...process.env, ...env }, extraPrefsFirefox: { ...touch, ...prefs }, defaultViewport: viewport });
-  const page = (await browser.pages())[0];
+  // The tab Firefox starts with never has the focus, headless, and a page in
+  // it is told of no focus or blur: a tab of the driver's own has it, as a
+  // player's has.
+  const [first] = await browser.pages();
+  const page = await browser.newPage();
+  await first.close();
   await page.setViewport(viewport);
   const context = page.mainFrame()._id;
   const send = (method, params) => browser.connection.send(method, { context, ...params }).then((r) => r.result);
@@ -116,6 +121,9 @@ const miniBrowser = fs.readdirSync(lib).filter((d) => /^webkit2?gtk-/.test(d)).m
 async function openWebKit({ env, args = [], viewport }) {
   const home = fresh('webkit');
   const children = [];
+  // A case that failed on the way leaves none running (MiniBrowser ends with its X server).
+  const stop = () => children.forEach((c) => c.kill());
+  process.on('exit', stop);
   const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
   children.push(xvfb);
   let number = '';
@@ -143,6 +151,7 @@ async function openWebKit({ env, args = [], viewport }) {
     close: async () => {
       await request('DELETE', '').catch(() => {});
       await Promise.all(children.map((c) => c.exitCode ?? new Promise((resolve) => c.on('exit', resolve).kill())));
+      process.off('exit', stop);
       // What MiniBrowser's own processes write as they end may come late.
       fs.rmSync(home, { recursive: true, force: true, maxRetries: 10 });
     },
