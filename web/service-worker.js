@@ -4,7 +4,7 @@
 // network back, and the old cache is dropped.
 'use strict';
 const CACHE = '@cache_name@';
-const FILES = @file_list@;
+const FILES = ['@file_list@'];
 
 self.addEventListener('install', (event) => {
   event.waitUntil(caches.open(CACHE).then((cache) => cache.addAll(FILES)).then(() => self.skipWaiting()));
