@@ -103,7 +103,7 @@ mergeInto(LibraryManager.library, {
   // colour key and display format: at once, that held the page for 50 to 100
   // ms here. The loading gives the page a turn whenever it has had the thread
   // for a few milliseconds.
-  SDL_LoadBMP_RW__deps: ['IMG_Load_RW', 'SDL_FreeRW', '$PATH_FS', '$Asyncify'],
+  SDL_LoadBMP_RW__deps: ['$QuorvaneBitmaps', '$SDL', 'IMG_Load_RW', 'SDL_FreeRW', '$PATH_FS', '$Asyncify'],
   SDL_LoadBMP_RW: function (id, freeSrc) {
     return Asyncify.handleSleep(function (wakeUp) {
       var load = function () {

@@ -64,12 +64,14 @@ mergeInto(LibraryManager.library, {
       next.port2.postMessage(0);
     },
   },
-  $QuorvaneFiles__deps: ['$FS', '$Browser', '$PATH', '$PATH_FS'],
+  $QuorvaneFiles__deps: ['$FS', '$PATH', '$PATH_FS'],
   $QuorvaneFiles__postset: 'QuorvaneFiles.install();',
 
   // The library hands out a handle for any name, found or not, and once every
   // handle is closed it hands out 0, which C reads as NULL: a failed open.
-  SDL_RWFromFile__deps: ['$QuorvaneError', '$QuorvaneFiles', '$FS', '$PATH_FS'],
+  // $QuorvaneFiles unused here: what opens the game's files pulls in the
+  // setting of them in place (its __postset).
+  SDL_RWFromFile__deps: ['$QuorvaneError', '$QuorvaneFiles', '$FS', '$PATH_FS', '$Browser', '$SDL'],
   SDL_RWFromFile: function (name, mode) {
     var path = UTF8ToString(name);
     var found = FS.analyzePath(PATH_FS.resolve(path));
@@ -81,6 +83,7 @@ mergeInto(LibraryManager.library, {
     SDL.rwops.push({ filename: path, mimetype: Browser.getMimetype(path) });
     return SDL.rwops.length - 1;
   },
+  SDL_FreeRW__deps: ['$SDL'],
   SDL_FreeRW: function (id) {
     SDL.rwops[id] = null;
     while (SDL.rwops.length > 1 && SDL.rwops[SDL.rwops.length - 1] === null) SDL.rwops.pop();

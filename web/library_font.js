@@ -256,6 +256,7 @@ mergeInto(LibraryManager.library, {
       return surf;
     },
   },
+  $QuorvaneFont__deps: ['$QuorvaneSurface', '$SDL'],
 
   TTF_Init: function () {
     return 0;

@@ -70,6 +70,7 @@ mergeInto(LibraryManager.library, {
       }
     },
   },
+  $QuorvaneKeys__deps: ['$SDL'],
   $QuorvaneKeys__postset: 'Module["doNotCaptureKeyboard"] = true; QuorvaneKeys.install();',
   SDL_EnableKeyRepeat__deps: ['$QuorvaneKeys'],
   SDL_EnableKeyRepeat: function (delay, interval) {
@@ -77,7 +78,7 @@ mergeInto(LibraryManager.library, {
     QuorvaneKeys.interval = Math.max(interval, 0);
     return 0;
   },
-  SDL_PollEvent__deps: ['$QuorvaneKeys'],
+  SDL_PollEvent__deps: ['$QuorvaneKeys', '$SDL'],
   SDL_PollEvent: function (ptr) {
     QuorvaneKeys.check();
     return SDL.pollEvent(ptr);

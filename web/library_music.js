@@ -97,7 +97,7 @@ mergeInto(LibraryManager.library, {
       QuorvaneFrames.afterFirst.push(QuorvaneMusic.fetchAll);
     },
   },
-  $QuorvaneMusic__deps: ['$QuorvaneKeys', '$QuorvaneFrames'],
+  $QuorvaneMusic__deps: ['$QuorvaneKeys', '$QuorvaneFrames', '$SDL'],
   $QuorvaneMusic__postset: 'QuorvaneMusic.install(); Module["musicState"] = QuorvaneMusic.state;',
 
   // A track the data set left on its own address is an audio element of its
@@ -106,6 +106,7 @@ mergeInto(LibraryManager.library, {
     '$QuorvaneMusic',
     '$QuorvaneFiles',
     '$QuorvaneError',
+    '$SDL',
     '$PATH_FS',
     'Mix_LoadMUS_RW',
     'SDL_RWFromFile',
@@ -141,7 +142,7 @@ mergeInto(LibraryManager.library, {
     SDL.mixerChunkSize = chunksize;
     return 0;
   },
-  Mix_PlayMusic__deps: ['$QuorvaneMusic'],
+  Mix_PlayMusic__deps: ['$QuorvaneMusic', '$SDL'],
   Mix_PlayMusic: function (id, loops) {
     var info = SDL.audios[id];
     if (!info || !info.audio) return -1;
@@ -155,7 +156,7 @@ mergeInto(LibraryManager.library, {
     QuorvaneMusic.start(audio);
     return 0;
   },
-  Mix_HaltMusic__deps: ['$QuorvaneMusic'],
+  Mix_HaltMusic__deps: ['$QuorvaneMusic', '$SDL'],
   Mix_HaltMusic: function () {
     var audio = SDL.music.audio;
     if (audio) {

@@ -28,6 +28,8 @@ mergeInto(LibraryManager.library, {
       return cleaned;
     },
   },
+  // $QuorvaneName unused here: the game that asks for a name gives the page
+  // its cleaning (Module.cleanName).
   page_player_name__deps: ['$QuorvaneName'],
 
   // The game's exit(), with its status, told to the page first: emscripten

@@ -142,7 +142,8 @@ mergeInto(LibraryManager.library, {
       });
     },
   },
-  SDL_FillRect__deps: ['$QuorvaneSurface', '$QuorvaneScreen'],
+  $QuorvaneScreen__deps: ['$QuorvaneSurface', '$SDL'],
+  SDL_FillRect__deps: ['$QuorvaneScreen', '$SDL'],
   SDL_FillRect: function (surf, rect, colour) {
     var data = SDL.surfaces[surf];
     var x = 0,
@@ -167,7 +168,7 @@ mergeInto(LibraryManager.library, {
     }
     return 0;
   },
-  quorvane_fill_pixels__deps: ['$QuorvaneSurface', '$QuorvaneScreen'],
+  quorvane_fill_pixels__deps: ['$QuorvaneScreen', '$SDL'],
   quorvane_fill_pixels: function (surf, pixels, count) {
     if (surf !== SDL.screen) QuorvaneScreen.flush();
     var need = QuorvaneScreen.used + 3 * count,
@@ -186,7 +187,7 @@ mergeInto(LibraryManager.library, {
       QuorvaneScreen.paintPixels(SDL.surfaces[surf], at, count);
     }
   },
-  SDL_UpperBlit__deps: ['$QuorvaneSurface', '$QuorvaneScreen'],
+  SDL_UpperBlit__deps: ['$QuorvaneScreen', '$SDL'],
   SDL_UpperBlit: function (src, srcrect, dst, dstrect) {
     var s = SDL.surfaces[src],
       d = SDL.surfaces[dst];
@@ -214,7 +215,7 @@ mergeInto(LibraryManager.library, {
   // A surface that goes may be a source of what is kept for the screen: its
   // canvas is kept out of the library's pool, where the next new surface
   // would take it and draw on it, until the list is done with it.
-  SDL_FreeSurface__deps: ['$QuorvaneScreen'],
+  SDL_FreeSurface__deps: ['$QuorvaneScreen', '$SDL'],
   SDL_FreeSurface: function (surf) {
     if (!surf) return;
     var pooled = SDL.canvasPool.length;

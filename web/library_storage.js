@@ -143,8 +143,9 @@ mergeInto(LibraryManager.library, {
   // 100 ms or more, which the start would otherwise wait for (the page begins
   // it sooner still). A failure here is met again, with its reason, when the
   // table is first read.
+  $QuorvaneStore__deps: ['$FS'],
   $QuorvaneStore__postset: 'QuorvaneStore.open();',
-  store_refresh__deps: ['$QuorvaneStore', '$Asyncify', '$FS'],
+  store_refresh__deps: ['$QuorvaneStore', '$Asyncify'],
   store_refresh: function (dir, reason, size) {
     var path = UTF8ToString(dir);
     return Asyncify.handleAsync(async function () {
@@ -157,7 +158,7 @@ mergeInto(LibraryManager.library, {
       }
     });
   },
-  store_lock__deps: ['$QuorvaneStore', '$Asyncify', '$FS'],
+  store_lock__deps: ['$QuorvaneStore', '$Asyncify'],
   store_lock: function (dir, waitMs, reason, size) {
     var path = UTF8ToString(dir);
     return Asyncify.handleAsync(async function () {
@@ -177,7 +178,7 @@ mergeInto(LibraryManager.library, {
       }
     });
   },
-  store_unlock__deps: ['$QuorvaneStore', '$Asyncify', '$FS'],
+  store_unlock__deps: ['$QuorvaneStore', '$Asyncify'],
   store_unlock: function (dir, keep, reason, size) {
     var path = UTF8ToString(dir);
     return Asyncify.handleAsync(async function () {

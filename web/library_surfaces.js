@@ -65,7 +65,8 @@ mergeInto(LibraryManager.library, {
       return surf;
     },
   },
-  SDL_SetColorKey__deps: ['$QuorvaneSurface', '$QuorvaneScreen'],
+  $QuorvaneSurface__deps: ['$SDL'],
+  SDL_SetColorKey__deps: ['$QuorvaneSurface', '$QuorvaneScreen', '$SDL'],
   SDL_SetColorKey: function (surf, flag, key) {
     QuorvaneScreen.flush();
     var data = SDL.surfaces[surf];
@@ -82,7 +83,7 @@ mergeInto(LibraryManager.library, {
   },
   // Missing from the library. The copy keeps the key's see-through pixels; an
   // image without a key is drawn as opaque.
-  SDL_DisplayFormat__deps: ['$QuorvaneSurface', '$QuorvaneBitmaps'],
+  SDL_DisplayFormat__deps: ['$QuorvaneSurface', '$SDL'],
   SDL_DisplayFormat: function (surf) {
     var data = SDL.surfaces[surf];
     if (!data) return 0;
