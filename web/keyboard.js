@@ -1,11 +1,7 @@
 // What the page's scripts and the game's library (library_keys.js) both know
 // of the keyboard: the key codes the game reads, the keys that would scroll
-// the page, and which keys are typed into the page's own fields. A library
-// file cannot take code from the page's scripts, nor they from it: the page
-// loads this file as a script of its own, and the linker puts it at the head
-// of the game's script too (--pre-js, web/CMakeLists.txt). Both run it, so
-// it keeps no state, and it declares its one name with var: a second const
-// of one name in the page would throw.
+// the page, and which keys are typed into the page's own fields. Loaded by
+// the page and put in the game's script too (web/CMakeLists.txt says why).
 'use strict';
 
 // biome-ignore lint/correctness/noUnusedVariables: read by the page's other scripts and by the library

@@ -18,8 +18,7 @@ mergeInto(LibraryManager.library, {
     interval: 0,
     held: null, // the key pressed last, while held: {keyCode, location, since, first}
     onPress: [], // the page's calls at a key press or click, e.g. to start the sound
-    // quorvaneKeyboard is web/keyboard.js, put ahead of the game's script by
-    // the linker (--pre-js): the page's scripts know the keyboard through it too.
+    // quorvaneKeyboard: web/keyboard.js, shared with the page's scripts.
     install: function () {
       var receive = function (event) {
         if (quorvaneKeyboard.inField(event)) return;
