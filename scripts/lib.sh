@@ -54,6 +54,11 @@ web_build() {
   cmake --build "$tree" -j "$(nproc)"
 }
 
+# Biome for scripts/check-js, as the root's lock file pins it.
+js_style_tools() {
+  (cd "$ROOT" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+}
+
 # playwright-core and puppeteer-core for the browser tests, as the lock file pins them.
 web_test_tools() {
   (cd "$ROOT/tests/web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
