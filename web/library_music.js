@@ -36,8 +36,11 @@ mergeInto(LibraryManager.library, {
       if (audio.quorvaneFailed) return;
       audio.play().catch(function (e) {
         // Refused until the player acts; any other refusal is the track's
-        // own failure, said once by its error.
-        if (e.name === 'NotAllowedError' && SDL.music.audio === audio && !audio.quorvaneFailed)
+        // own failure, said once by its error. A refusal can come after a
+        // later play() was let through (Firefox refuses a touch as it goes
+        // down, allows it as it lifts, and says so in that order): the track
+        // plays then, and waits for nothing.
+        if (e.name === 'NotAllowedError' && SDL.music.audio === audio && audio.paused && !audio.quorvaneFailed)
           QuorvaneMusic.wait(audio);
       });
     },
