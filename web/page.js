@@ -1,5 +1,6 @@
 // The page around the game: starts it, shows what it says when it cannot
-// start, says so when it has ended, and offers full screen.
+// start, says so when it has ended, and offers full screen (or, where a
+// page has none, the home screen).
 'use strict';
 
 (() => {
@@ -52,12 +53,30 @@
   window.addEventListener('error', (event) => thrown(event, event.error));
   window.addEventListener('unhandledrejection', (event) => thrown(event, event.reason));
 
-  document.getElementById('fullscreen').addEventListener('click', (event) => {
+  // Full screen where the browser gives it to a page. An iPhone gives it only
+  // to video: there the button tells of what does fill the screen, the site
+  // started from the home screen, which opens it without the browser's bars.
+  // Started that way, or with no touchscreen (no home screen), there is
+  // nothing to offer, and no full screen for Escape to leave.
+  const stage = document.getElementById('stage');
+  const fullscreen = document.getElementById('fullscreen');
+  const homeNote = document.getElementById('home-note');
+  const fills = document.fullscreenEnabled && typeof stage.requestFullscreen === 'function';
+  if (!fills) {
+    document.getElementById('escape-note').hidden = true;
+    const standalone = navigator.standalone === true || matchMedia('(display-mode: standalone)').matches;
+    fullscreen.hidden = standalone || !matchMedia('(any-pointer: coarse)').matches;
+    document.addEventListener('pointerdown', (event) => {
+      if (event.target !== fullscreen) homeNote.hidden = true;
+    });
+  }
+  fullscreen.addEventListener('click', (event) => {
     event.currentTarget.blur();
-    const stage = document.getElementById('stage');
-    if (document.fullscreenElement) {
+    if (!fills) {
+      homeNote.hidden = !homeNote.hidden;
+    } else if (document.fullscreenElement) {
       document.exitFullscreen().catch(() => {});
-    } else if (stage.requestFullscreen) {
+    } else {
       stage.requestFullscreen().then(
         () => {
           // On a phone the picture fills the screen's height held sideways.
