@@ -41,11 +41,19 @@ const types = {
   '.mp3': 'audio/mpeg',
 };
 
-// The folder served can be changed (server.root), as a new build replaces a site.
+// The folder served can be changed (server.root), as a new build replaces a
+// site. A case may also answer a file itself (server.answers, by path: a
+// {status, body}, or a function of the file's bytes giving new ones), put a
+// script at the head of the page (server.head, before any of the page's own),
+// or take the server off the network (server.offline: every connection cut).
 export function serve(root) {
   const server = http.createServer((req, res) => {
+    if (server.offline) return req.socket.destroy();
     const name = decodeURIComponent(new URL(req.url, 'http://x').pathname);
     const file = path.join(server.root, name.endsWith('/') ? name + 'index.html' : name);
+    const answer = server.answers[name];
+    if (answer && typeof answer !== 'function')
+      return res.writeHead(answer.status, { 'Content-Type': 'text/plain' }).end(answer.body);
     if (!file.startsWith(server.root) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
       res.writeHead(404).end('not found');
       return;
@@ -54,9 +62,13 @@ export function serve(root) {
       'Content-Type': types[path.extname(file)] || 'application/octet-stream',
       'Cache-Control': 'no-cache',
     });
-    fs.createReadStream(file).pipe(res);
+    const page = server.head && file.endsWith('.html');
+    if (!answer && !page) return fs.createReadStream(file).pipe(res);
+    const bytes = fs.readFileSync(file);
+    res.end(page ? bytes.toString().replace('<head>', `<head><script>${server.head}</script>`) : answer(bytes));
   });
   server.root = root;
+  server.answers = {};
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
@@ -97,17 +109,17 @@ export async function openBrowser({
     env,
     ...device,
   });
-  const page = context.pages()[0] || (await context.newPage());
-  const consoleLines = [];
-  page.on('console', (m) => consoleLines.push(`${m.type()}: ${m.text()}`));
-  page.on('pageerror', (e) => consoleLines.push(`pageerror: ${e.message}`));
-  if (route) await route(page);
   // Playwright's evaluate counts as the player's own action (a user gesture),
-  // which would let the page play sound and pass for a player's press; this
-  // looks without touching.
-  const peekOn = async (p) => {
-    const cdp = await context.newCDPSession(p);
-    return async (fn, ...args) => {
+  // which would let the page play sound and pass for a player's press; peek
+  // looks without touching. A tab's page, read and driven as engines.mjs
+  // drives every engine's, its console kept for the case's checks.
+  const tab = async (page) => {
+    const cdp = await context.newCDPSession(page);
+    const keys = page.keyboard;
+    const lines = [];
+    page.on('console', (m) => lines.push(`${m.type()}: ${m.text()}`));
+    page.on('pageerror', (e) => lines.push(`pageerror: ${e.message}`));
+    const peek = async (fn, ...args) => {
       const expression = `(${fn})(...${JSON.stringify(args)})`;
       const r = await cdp.send('Runtime.evaluate', {
         expression,
@@ -119,13 +131,27 @@ export async function openBrowser({
         throw new Error(`in the page: ${r.exceptionDetails.exception?.description || r.exceptionDetails.text}`);
       return r.result.value;
     };
+    return {
+      page,
+      peek,
+      console: lines,
+      goto: (url) => page.goto(url),
+      reload: () => page.reload(),
+      down: (key) => keys.down(key),
+      up: (key) => keys.up(key),
+      press: (key) => keys.press(key),
+      type: (text) => keys.type(text),
+      click: (x, y) => page.mouse.click(x, y),
+      shot: (file) => page.screenshot({ path: file }),
+    };
   };
-  const peek = await peekOn(page);
+  const first = await tab(context.pages()[0] || (await context.newPage()));
+  if (route) await route(first.page);
   const close = async () => {
     await context.close();
     if (own) fs.rmSync(profile, { recursive: true, force: true });
   };
-  return { context, page, peek, peekOn, console: consoleLines, close };
+  return { context, ...first, tab, close };
 }
 
 // A private X display with openbox managing it, for a browser window that

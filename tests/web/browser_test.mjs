@@ -1,312 +1,35 @@
 // The browser build of the game in Debian's Chromium, headless, each case in
-// a fresh profile: its frames against the desktop game's own, its text, keys
-// and music, and the page around it. Screenshots go to --out.
+// a fresh profile: its music, the page around it, its storage, offline, touch
+// and gamepads (the cases that any engine may show differently are in
+// engine_test.mjs). Screenshots go to --out.
 //   node browser_test.mjs --site DIR --frames EXE --build DIR --source DIR --out DIR [CASE...]
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { parseArgs } from 'node:util';
-import zlib from 'node:zlib';
-import { check, desktop, Failure, log, openBrowser, serve, sleep, waitUntil } from './browser.mjs';
-
-const W = 640,
-  H = 480;
-
-// ---- Pictures -------------------------------------------------------------
-
-function rgb565(r, g, b) {
-  return ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3);
-}
-const starColours = new Set([0, rgb565(55, 55, 55), rgb565(150, 150, 150), rgb565(255, 255, 255)]);
-
-// The canvas as RGB565, the way the desktop's 16-bit screen holds it.
-async function frame(g) {
-  const b64 = await g.peek(() => {
-    const c = document.getElementById('screen');
-    const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
-    let s = '';
-    for (let i = 0; i < d.length; i += 0x8000) s += String.fromCharCode.apply(null, d.subarray(i, i + 0x8000));
-    return btoa(s);
-  });
-  const rgba = Buffer.from(b64, 'base64');
-  check(rgba.length === W * H * 4, `the canvas is not 640x480 (${rgba.length / 4} pixels)`);
-  const out = new Uint16Array(W * H);
-  for (let i = 0; i < W * H; i++) out[i] = rgb565(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]);
-  return out;
-}
-
-function readRgb565(file) {
-  const b = fs.readFileSync(file);
-  return new Uint16Array(b.buffer, b.byteOffset, b.length / 2);
-}
-
-// Pixels that differ, leaving out those where both frames show only black or
-// a star: the stars fall at random in each.
-function differences(a, b) {
-  const at = [];
-  for (let i = 0; i < a.length; i++) {
-    if (a[i] !== b[i] && !(starColours.has(a[i]) && starColours.has(b[i]))) at.push(i);
-  }
-  return at;
-}
-
-const expand = (p) => [((p >> 11) & 31) << 3, ((p >> 5) & 63) << 2, (p & 31) << 3];
-
-// The two frames side by side with the differences in red between them.
-function savePair(file, desktop, browser, diff) {
-  const rgb = Buffer.alloc(W * 3 * H * 3);
-  const marked = new Set(diff);
-  for (let i = 0; i < W * H; i++) {
-    const at = (Math.floor(i / W) * W * 3 + (i % W)) * 3;
-    rgb.set(expand(desktop[i]), at);
-    rgb.set(marked.has(i) ? [255, 0, 0] : [expand(desktop[i])[0] >> 2, 0, 0], at + W * 3);
-    rgb.set(expand(browser[i]), at + W * 6);
-  }
-  execFileSync('convert', ['-size', `${W * 3}x${H}`, '-depth', '8', 'rgb:-', file], { input: rgb });
-}
-
-// For each box [x, y, w, h] of the canvas, the sum over its pixels of an
-// expression of their r, g and b (a test counts the pixels that pass it).
-function pixels(g, expression, ...boxes) {
-  return g.peek(
-    (expression, boxes) => {
-      const ctx = document.getElementById('screen').getContext('2d');
-      const f = new Function('r', 'g', 'b', `return ${expression}`);
-      return boxes.map(([x, y, w, h]) => {
-        const d = ctx.getImageData(x, y, w, h).data;
-        let sum = 0;
-        for (let i = 0; i < d.length; i += 4) sum += +f(d[i], d[i + 1], d[i + 2]);
-        return sum;
-      });
-    },
-    expression,
-    boxes,
-  );
-}
-
-// The menu is up while its NEW GAME button is drawn: stars or a table light a
-// few of those pixels at most.
-async function buttonShown(g) {
-  return (await pixels(g, 'r + g + b > 0', [285, 266, 130, 22]))[0] > (130 * 22) / 2;
-}
-async function menuShown(g) {
-  await waitUntil('the menu', () => buttonShown(g), 15000);
-}
-
-// The text of the empty high-score screen, line by line (rows of the screen
-// where only it is drawn): as wide as the desktop's within 5%, in the same
-// place within 2 pixels, and in the desktop's one solid colour.
-const textLines = { title: [30, 90], 'no scores yet': [130, 170], hint: [436, 475] };
-function textBox(frame, [top, bottom]) {
-  const box = { x0: W, y0: H, x1: -1, y1: -1, colours: new Set() };
-  for (let y = top; y < bottom; y++) {
-    for (let x = 0; x < W; x++) {
-      const p = frame[y * W + x];
-      if (starColours.has(p)) continue;
-      box.colours.add(p);
-      box.x0 = Math.min(box.x0, x);
-      box.x1 = Math.max(box.x1, x);
-      box.y0 = Math.min(box.y0, y);
-      box.y1 = Math.max(box.y1, y);
-    }
-  }
-  return box;
-}
-function checkText(desktop, browser) {
-  for (const [line, rows] of Object.entries(textLines)) {
-    const d = textBox(desktop, rows),
-      b = textBox(browser, rows);
-    check(d.x1 >= 0 && b.x1 >= 0, `${line}: no text found`);
-    const dw = d.x1 - d.x0 + 1,
-      bw = b.x1 - b.x0 + 1;
-    log(
-      `${line}: desktop ${dw} px wide at (${d.x0}, ${d.y0}), browser ${bw} px at (${b.x0}, ${b.y0}), ` +
-        `${b.colours.size} colour${b.colours.size === 1 ? '' : 's'}`,
-    );
-    check(Math.abs(bw - dw) <= 0.05 * dw, `${line}: ${bw} px wide in the browser, ${dw} px on the desktop`);
-    check(
-      Math.abs(b.x0 - d.x0) <= 2 && Math.abs(b.y0 - d.y0) <= 2 && Math.abs(b.y1 - d.y1) <= 2,
-      `${line}: at (${b.x0}, ${b.y0}) in the browser, (${d.x0}, ${d.y0}) on the desktop`,
-    );
-    check(
-      b.colours.size === 1 && [...b.colours][0] === [...d.colours][0],
-      `${line}: drawn in ${b.colours.size} colours`,
-    );
-  }
-}
+import { check, desktop, log, openBrowser, waitUntil } from './browser.mjs';
+import {
+  controls,
+  entries,
+  framesPass,
+  litItem,
+  menuShown,
+  messageShown,
+  nameAndGameOver,
+  openTable,
+  pixels,
+  playing,
+  playToGameOver,
+  run,
+  scoreKept,
+  select,
+  startGame,
+  storedFiles,
+} from './checks.mjs';
 
 // ---- Cases ------------------------------------------------------------------
 
 const cases = {};
-
-// The menu and the empty high-score screen, pixel for pixel against the
-// desktop game's after both are reduced to RGB565, the stars left out.
-cases.frames = async (o, url) => {
-  const ref = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-frames-'));
-  execFileSync(o.frames, [ref], { cwd: o.build, env: { ...process.env, XDG_DATA_HOME: path.join(ref, 'data') } });
-  const g = await openBrowser();
-  try {
-    await g.page.goto(url);
-    await menuShown(g);
-    const menu = await frame(g);
-    await openTable(g);
-    const table = await frame(g);
-    const results = [];
-    for (const [name, browser, need] of [
-      ['menu', menu, 0.999],
-      ['high_scores', table, 0.99],
-    ]) {
-      const desktop = readRgb565(path.join(ref, name + '.rgb565'));
-      const diff = differences(desktop, browser);
-      const same = 1 - diff.length / (W * H);
-      savePair(path.join(o.out, `frames-${name}.png`), desktop, browser, diff);
-      log(`${name}: ${diff.length} of ${W * H} pixels differ, ${(same * 100).toFixed(3)}% equal (need ${need * 100}%)`);
-      results.push([name, same, need]);
-    }
-    for (const [name, same, need] of results) check(same >= need, `${name}: only ${(same * 100).toFixed(3)}% equal`);
-    checkText(readRgb565(path.join(ref, 'high_scores.rgb565')), table);
-  } finally {
-    await g.close();
-    fs.rmSync(ref, { recursive: true, force: true });
-  }
-};
-
-// Waits until the game has drawn n more frames: a key it was given has been
-// taken by then, whatever the machine's pace.
-async function framesPass(g, n = 10) {
-  const from = await g.peek(() => Module.frameCount());
-  await waitUntil(`${n} more frames`, async () => (await g.peek(() => Module.frameCount())) >= from + n);
-}
-
-// Which menu item is lit: the brightest of the three.
-async function litItem(g) {
-  const sums = await pixels(g, 'r + g + b', ...[266, 306, 346].map((y) => [285, y, 130, 22]));
-  return sums.indexOf(Math.max(...sums));
-}
-
-// Lights a menu item by pressing Up or Down: a press held past the game's
-// short key repeat delay may take two steps.
-async function select(g, item) {
-  for (let tries = 0; tries < 10; tries++) {
-    const lit = await litItem(g);
-    if (lit === item) return;
-    await g.page.keyboard.press(lit < item ? 'ArrowDown' : 'ArrowUp');
-    await waitUntil('the menu to move', async () => (await litItem(g)) !== lit, 5000);
-  }
-  throw new Failure(`menu item ${item} could not be lit`);
-}
-
-// A key held as a browser holds it: one press, then, after the system's
-// delay, its own repeats (about 500 ms, then 30 a second) until released.
-async function hold(page, key, ms) {
-  const end = Date.now() + ms;
-  await page.keyboard.down(key);
-  await sleep(Math.min(500, ms));
-  while (Date.now() < end) {
-    await page.keyboard.down(key); // pressed again while down: a repeat
-    await sleep(33);
-  }
-  await page.keyboard.up(key);
-}
-
-// Records, in the page, whether each key press reached the page's default
-// handling (a scroll, for arrows and Space).
-async function watchDefaults(g) {
-  await g.peek(() => {
-    window.defaultsLeft = [];
-    window.addEventListener('keydown', (e) => {
-      if (!e.defaultPrevented) window.defaultsLeft.push(e.key);
-    });
-  });
-}
-
-// A held Down walks the menu to EXIT, keys working with no click first; a
-// quick press is one step however many repeats the browser fires in it; a
-// held Space fires a shot every 300 ms and no more; no arrow or Space reaches
-// the page. Told by counts and order, not by pace: a busy machine may show a
-// step or a shot late, never an extra one.
-cases.keys = async (o, url) => {
-  const g = await openBrowser();
-  try {
-    const page = g.page;
-    await page.goto(url);
-    await menuShown(g);
-    await watchDefaults(g);
-    check((await litItem(g)) === 0, 'the menu does not start on NEW GAME');
-    // Held as headless Chromium holds it, with no repeats of its own: only
-    // the game's repeat takes the second step.
-    await page.keyboard.down('ArrowDown');
-    await waitUntil('a held Down to walk the menu to EXIT', async () => (await litItem(g)) === 2);
-    await page.keyboard.up('ArrowDown');
-
-    // A press with two of the browser's repeats and its release, in one task
-    // of the page, so that the game takes them all in one frame: one step.
-    await g.peek(() => {
-      for (const [type, repeat] of [
-        ['keydown', false],
-        ['keydown', true],
-        ['keydown', true],
-        ['keyup', false],
-      ]) {
-        const e = new KeyboardEvent(type, { key: 'ArrowUp', code: 'ArrowUp', repeat, bubbles: true, cancelable: true });
-        Object.defineProperty(e, 'keyCode', { value: 38 });
-        Object.defineProperty(e, 'which', { value: 38 });
-        document.body.dispatchEvent(e);
-      }
-    });
-    await waitUntil('the press of Up taken', async () => (await litItem(g)) !== 2, 5000);
-    await framesPass(g);
-    const after = await litItem(g);
-    check(after === 1, `a quick press of Up with browser repeats went from EXIT to item ${after}`);
-    await select(g, 0);
-
-    // Space held from the menu, with the browser's own repeats: the game
-    // starts, and each new shot shows at the ship's nose, over the black
-    // above it. Shots are at least 300 ms apart on the game's clock, so the
-    // time Space was down in the page bounds their number.
-    await g.peek(() => {
-      window.launches = [];
-      window.space = [];
-      for (const type of ['keydown', 'keyup']) {
-        document.addEventListener(type, (e) => e.key === ' ' && !e.repeat && window.space.push(performance.now()));
-      }
-      let was = false;
-      const ctx = document.getElementById('screen').getContext('2d');
-      window.launchWatch = setInterval(() => {
-        const d = ctx.getImageData(313, 336, 10, 14).data;
-        let lit = 0;
-        for (let k = 0; k < d.length; k += 4)
-          if (d[k] + d[k + 1] + d[k + 2] > 200 && !(d[k] === d[k + 1] && d[k] === d[k + 2])) lit++;
-        const now = lit > 20;
-        if (now && !was) window.launches.push(performance.now());
-        was = now;
-      }, 3);
-    });
-    await hold(page, 'Space', 1350);
-    await framesPass(g);
-    const { launches, space } = await g.peek(() => {
-      clearInterval(window.launchWatch);
-      return { launches: window.launches, space: window.space };
-    });
-    const down = space[1] - space[0],
-      most = Math.floor(down / 300) + 1;
-    log(
-      `held Space ${Math.round(down)} ms: ${launches.length} shots, ${launches
-        .slice(1)
-        .map((t, i) => Math.round(t - launches[i]))
-        .join(', ')} ms apart`,
-    );
-    check(
-      launches.length >= 4 && launches.length <= most,
-      `a held Space fired ${launches.length} shots in ${Math.round(down)} ms, not one every 300 ms`,
-    );
-    const left = await g.peek(() => window.defaultsLeft);
-    check(left.length === 0, `keys left to the page's default handling: ${left.join(' ')}`);
-  } finally {
-    await g.close();
-  }
-};
 
 // Where the browser blocks sound until the player acts, the track starts at
 // the first key press and loops from then on; where it does not, at once. A
@@ -437,20 +160,6 @@ function checkFits(where, l) {
   check(l.rendering === 'pixelated', `${where}: the picture is scaled smooth (${l.rendering})`);
 }
 
-async function messageShown(g, timeout = 10000) {
-  return waitUntil(
-    "the page's message",
-    () =>
-      g.peek(() => {
-        const m = document.getElementById('message');
-        return (
-          !m.hidden && getComputedStyle(m).display !== 'none' && document.getElementById('message-text').textContent
-        );
-      }),
-    timeout,
-  );
-}
-
 // The title, the game's own icon, the picture centred and sharp at the
 // largest 4:3 that fits, following the window; full screen; the end of a game
 // (Escape, the EXIT item) said on the page, with a new game offered.
@@ -519,75 +228,6 @@ cases.page = async (o, url) => {
   }
 };
 
-// A start that fails shows the reason on the page, never a black picture: a
-// data file missing (the game's own message), the data not served, damaged
-// or cut short on the way, no WebAssembly, the game's code broken.
-cases.failures = async (o, url) => {
-  // The data package as the site has it, changed: unpacked as the page
-  // unpacks it (its directory's length, the directory, the files' bytes).
-  const data = (change) => (page) =>
-    page.route('**/quorvane-data.bin', async (route) => {
-      const r = await route.fetch();
-      route.fulfill({ response: r, body: change(await r.body()) });
-    });
-  const renamed = (packed) => {
-    const raw = zlib.gunzipSync(packed),
-      length = raw.readUInt32LE(0);
-    const directory = raw
-      .subarray(4, 4 + length)
-      .toString()
-      .replace('"data/left.bmp"', '"data/gone.bmp"');
-    const head = Buffer.alloc(4);
-    head.writeUInt32LE(Buffer.byteLength(directory));
-    return zlib.gzipSync(Buffer.concat([head, Buffer.from(directory), raw.subarray(4 + length)]));
-  };
-  const spoiled = (packed) => {
-    const b = Buffer.from(packed);
-    for (let i = b.length >> 1; i < (b.length >> 1) + 16; i++) b[i] ^= 0x5a;
-    return b;
-  };
-  const unread = /its data could not be loaded\. http:\/\/\S+\/quorvane-data\.bin: /;
-  const tries = [
-    [
-      'a missing data file',
-      /Couldn't load image data\/left\.bmp: Couldn't open data\/left\.bmp[\s\S]*status 3/,
-      data(renamed),
-    ],
-    [
-      'the data not served',
-      new RegExp(unread.source + '404 Not Found$'),
-      (page) => page.route('**/quorvane-data.bin', (route) => route.fulfill({ status: 404, body: 'gone' })),
-    ],
-    ['the data damaged', new RegExp(unread.source + 'it arrived damaged'), data(spoiled)],
-    [
-      'the data cut short',
-      new RegExp(unread.source + 'it arrived damaged or cut short'),
-      data((b) => b.subarray(0, b.length >> 1)),
-    ],
-    ['no WebAssembly', /WebAssembly/, (page) => page.addInitScript(() => delete window.WebAssembly)],
-    [
-      'the code broken',
-      /stopped/,
-      (page) =>
-        page.route('**/quorvane-wasm.bin', (route) =>
-          route.fulfill({ status: 200, body: zlib.gzipSync('not a module') }),
-        ),
-    ],
-  ];
-  for (const [what, expected, route] of tries) {
-    const g = await openBrowser({ route });
-    try {
-      await g.page.goto(url);
-      const said = await messageShown(g);
-      log(`${what}: "${said.replace(/\n/g, ' / ')}"`);
-      check(expected.test(said), `${what}: the page says "${said}"`);
-      await g.page.screenshot({ path: path.join(o.out, `failed-${what.replace(/ /g, '-')}.png`) });
-    } finally {
-      await g.close();
-    }
-  }
-};
-
 // What the page says of Escape in full screen, found with real key presses
 // through an X server (synthetic ones skip the browser's own handling): the
 // first leaves full screen and never reaches the game; the next ends it.
@@ -616,42 +256,6 @@ cases.escape_full_screen = async (o, url) => {
   }
 };
 
-// ---- The high-score table in the browser's storage --------------------------
-
-const scoresPath = '/home/web_user/.local/share/quorvane/scores';
-
-// The files the game keeps in the site's IndexedDB, by name, as text, once
-// those given are put there as the game would have stored them.
-function storedFiles(g, put = {}) {
-  return g.peek(
-    async (dir, put) => {
-      const db = await new Promise((resolve, reject) => {
-        const r = indexedDB.open('quorvane', 1);
-        r.onupgradeneeded = () => r.result.createObjectStore('files');
-        r.onsuccess = () => resolve(r.result);
-        r.onerror = () => reject(r.error);
-      });
-      const tx = db.transaction('files', 'readwrite'),
-        store = tx.objectStore('files');
-      const done = new Promise((resolve) => (tx.oncomplete = resolve));
-      for (const [name, text] of Object.entries(put))
-        store.put({ contents: new TextEncoder().encode(text) }, dir + '/' + name);
-      const get = (r) => new Promise((resolve) => (r.onsuccess = () => resolve(r.result)));
-      const keys = await get(store.getAllKeys());
-      const values = await get(store.getAll());
-      await done;
-      db.close();
-      const files = {};
-      keys.forEach((k, i) => {
-        if (k.startsWith(dir + '/')) files[k.slice(dir.length + 1)] = new TextDecoder().decode(values[i].contents);
-      });
-      return files;
-    },
-    path.dirname(scoresPath),
-    put,
-  );
-}
-
 // Files put in the site's storage before the game starts, from another page
 // of the site (the icon).
 async function storeFiles(g, url, files) {
@@ -659,91 +263,9 @@ async function storeFiles(g, url, files) {
   await storedFiles(g, files);
 }
 
-function entries(text) {
-  return (text || '')
-    .split('\n')
-    .slice(1)
-    .filter(Boolean)
-    .map((l) => {
-      const [score, time, name] = l.split('\t');
-      return { score: +score, time: +time, name };
-    });
-}
-
-// Play is on while the left side panel fills its column: only play draws it.
-async function playing(g) {
-  return (await pixels(g, 'r + g + b > 30', [40, 0, 1, 400]))[0] > 240;
-}
-
-async function startGame(g) {
-  await select(g, 0);
-  await g.page.keyboard.press('Space');
-  await waitUntil('play', () => playing(g), 5000);
-}
-
-// Where the ship is and where the lowest enemy above it is, by the centres
-// of what is colourful (not black, grey or a side panel) in their rows.
-function sighting(g) {
-  return g.peek(() => {
-    const d = document.getElementById('screen').getContext('2d').getImageData(82, 0, 476, 382).data;
-    const colourful = (i) => d[i] + d[i + 1] + d[i + 2] > 90 && !(d[i] === d[i + 1] && d[i] === d[i + 2]);
-    const centre = (y0, y1) => {
-      let x0 = 476,
-        x1 = -1;
-      for (let y = y0; y < y1; y += 2) {
-        for (let x = 0; x < 476; x++) if (colourful(4 * (y * 476 + x))) [x0, x1] = [Math.min(x0, x), Math.max(x1, x)];
-      }
-      return x1 < 0 ? null : 82 + (x0 + x1) / 2;
-    };
-    let y = 348;
-    while (y >= 0 && centre(y, y + 1) === null) y -= 2;
-    return { ship: centre(352, 382), enemy: y < 0 ? null : centre(Math.max(0, y - 20), y + 1) };
-  });
-}
-
-// Steers the ship under the lowest enemy, which ends the game: each one
-// that falls wholly inside the ship takes a life.
-async function playToGameOver(g) {
-  const start = Date.now();
-  let held = null;
-  for (;;) {
-    check(Date.now() - start < 150000, 'no game over within 150 s');
-    if (!(await playing(g))) break;
-    const { ship, enemy } = await sighting(g);
-    const key =
-      ship === null || enemy === null || Math.abs(enemy - ship) <= 6 ? null : enemy < ship ? 'ArrowLeft' : 'ArrowRight';
-    if (key === held) continue;
-    if (held) await g.page.keyboard.up(held);
-    if (key) await g.page.keyboard.down(key);
-    held = key;
-  }
-  if (held) await g.page.keyboard.up(held);
-  await menuShown(g);
-  log(`game over after ${((Date.now() - start) / 1000).toFixed(1)} s of play`);
-}
-
 // Whether the high-score screen shows its notice that nothing is saved.
 async function showsNotice(g) {
   return (await pixels(g, 'r > 200 && g > 90 && g < 160 && b < 120', [150, 404, 340, 28]))[0] > 40;
-}
-
-// How wide the score on the menu is drawn, in pixels: its digits, 7 apart.
-function menuScoreWidth(g) {
-  return g.peek(() => {
-    const d = document.getElementById('screen').getContext('2d').getImageData(280, 210, 110, 20).data;
-    let x0 = 110,
-      x1 = -1;
-    for (let i = 0; i < d.length; i += 4) {
-      if (d[i + 2] > 120 && d[i + 2] > d[i] + 40) [x0, x1] = [Math.min(x0, (i / 4) % 110), Math.max(x1, (i / 4) % 110)];
-    }
-    return x1 - x0 + 1;
-  });
-}
-
-async function openTable(g) {
-  await select(g, 1);
-  await g.page.keyboard.press('Space');
-  await waitUntil('the high-score screen', async () => !(await buttonShown(g)), 5000);
 }
 
 // A name typed into the box reaches the table, its keys never the game; a game
@@ -756,56 +278,15 @@ cases.scores_last = async (o, url) => {
     let g = await openBrowser({ profile });
     let score = 0;
     try {
-      await g.page.goto(url);
-      await menuShown(g);
-      check((await g.page.inputValue('#name')) === 'player', 'the name box does not start as "player"');
-      const zeroWidth = await menuScoreWidth(g);
-      await g.page.click('#name');
-      await g.page.keyboard.press('Control+A');
-      await g.page.keyboard.type("  Zoë O'Hara");
-      for (const key of ['ArrowDown', 'ArrowDown', 'Space', 'ArrowUp']) await g.page.keyboard.press(key);
-      await g.page.keyboard.type(' ');
-      await framesPass(g);
-      check((await litItem(g)) === 0 && !(await playing(g)), 'keys typed into the name box reached the game');
-      await g.page.screenshot({ path: path.join(o.out, 'scores-name-box.png') });
-      await g.page.keyboard.press('Escape');
-      await framesPass(g);
-      check(await g.peek(() => document.getElementById('message').hidden), 'Escape in the name box ended the game');
-      const shown = await g.page.inputValue('#name');
-      check(shown === "Zoë O'Hara", `the name box shows "${shown}", not the name as kept`);
-      await g.page.keyboard.press('ArrowDown');
-      await waitUntil('keys to reach the game once the name box is left', async () => (await litItem(g)) > 0, 5000);
-      await startGame(g);
-      await playToGameOver(g);
-      const stored = entries((await storedFiles(g)).scores);
-      check(
-        stored.length === 1 && stored[0].name === "Zoë O'Hara" && stored[0].score > 0,
-        `stored by the time the menu is back: ${JSON.stringify(stored)}`,
-      );
-      score = stored[0].score;
-      const width = await menuScoreWidth(g);
-      log(`menu score ${width} px wide after ${score}, ${zeroWidth} px for 0`);
-      check(
-        Math.abs(width - zeroWidth - 7 * (String(score).length - 1)) <= 2,
-        `the menu's score is ${width} px wide after a game of ${score}`,
-      );
+      await g.goto(url);
+      score = await nameAndGameOver(g, path.join(o.out, 'scores-name-box.png'));
     } finally {
       await g.close();
     }
     g = await openBrowser({ profile });
     try {
-      await g.page.goto(url);
-      await menuShown(g);
-      check((await g.page.inputValue('#name')) === "Zoë O'Hara", 'the browser did not remember the name');
-      const stored = entries((await storedFiles(g)).scores);
-      check(
-        stored.length === 1 && stored[0].score === score,
-        `after the restart the table holds ${JSON.stringify(stored)}`,
-      );
-      await openTable(g);
-      const [rows] = await pixels(g, 'r > 150 && b > 150', [84, 138, 508, 22]);
-      await g.page.screenshot({ path: path.join(o.out, 'scores-after-restart.png') });
-      check(rows > 100, 'the high-score screen shows no first row after the restart');
+      await g.goto(url);
+      await scoreKept(g, score, path.join(o.out, 'scores-after-restart.png'));
       log(`"Zoë O'Hara" ${score}: stored at the game over, there after the browser started again`);
     } finally {
       await g.close();
@@ -821,8 +302,7 @@ cases.two_tabs = async (o, url) => {
   const g = await openBrowser();
   try {
     const second = await g.context.newPage();
-    const tabs = [g, { page: second, peek: await g.peekOn(second), console: [] }];
-    second.on('console', (m) => tabs[1].console.push(`${m.type()}: ${m.text()}`));
+    const tabs = [g, await g.tab(second)];
     for (const [i, t] of tabs.entries()) {
       await t.page.goto(url);
       await menuShown(t);
@@ -1084,37 +564,6 @@ function touch(g, type, fingers) {
 }
 const tap = (g, at) => touch(g, 'touchStart', [[1, at.cx, at.cy]]).then(() => touch(g, 'touchEnd', []));
 
-// The boxes of the controls, the picture and its play area (the middle 480
-// of its 640 columns), and what the bar says.
-function controls(g) {
-  return g.peek(() => {
-    const box = (e, r = e.getBoundingClientRect()) => ({
-      x: r.x,
-      y: r.y,
-      w: r.width,
-      h: r.height,
-      cx: r.x + r.width / 2,
-      cy: r.y + r.height / 2,
-    });
-    const c = box(document.getElementById('screen')),
-      root = document.documentElement;
-    const [steer, fire, quit] = ['Steer', 'Fire', 'Quit'].map((l) => document.querySelector(`[aria-label=${l}]`));
-    return {
-      shown: steer.checkVisibility(),
-      steer: box(steer),
-      fire: box(fire),
-      drawn: box(fire.firstChild),
-      quit: box(quit),
-      picture: c,
-      play: { ...c, x: c.x + c.w / 8, w: (c.w * 3) / 4 },
-      // biome-ignore lint/performance/useDomNodeTextContent: the hint as shown, its hidden parts left out
-      hint: document.getElementById('bar').innerText,
-      scrolls: root.scrollWidth > innerWidth || root.scrollHeight > innerHeight,
-      view: { w: innerWidth, h: innerHeight },
-    };
-  });
-}
-
 // New shots counted as they leave the ship, wherever it is.
 async function watchLaunches(g) {
   await g.peek(() => {
@@ -1345,33 +794,4 @@ cases.gamepad = onPhone(
   { route: (page) => page.addInitScript(standInPad) },
 );
 
-// ---- Running ----------------------------------------------------------------
-
-const needed = ['site', 'frames', 'build', 'out', 'source'];
-const { values: o, positionals } = parseArgs({
-  options: Object.fromEntries(needed.map((k) => [k, { type: 'string' }])),
-  allowPositionals: true,
-});
-for (const k of needed) {
-  check(o[k], `--${k} is needed`);
-  o[k] = path.resolve(o[k]);
-}
-fs.mkdirSync(o.out, { recursive: true });
-const server = await serve(o.site);
-const url = `http://127.0.0.1:${server.address().port}/`;
-const chosen = positionals.length ? positionals : Object.keys(cases);
-let failed = 0;
-for (const name of chosen) {
-  if (!cases[name]) throw new Error(`no case ${name}; cases: ${Object.keys(cases).join(' ')}`);
-  log(`case ${name}`);
-  try {
-    await cases[name](o, url, server);
-    log(`case ${name}: passed`);
-  } catch (e) {
-    failed++;
-    log(`case ${name}: FAILED: ${e instanceof Failure ? e.message : e.stack}`);
-  }
-}
-server.close();
-log(failed ? `${failed} of ${chosen.length} cases failed` : `all ${chosen.length} cases passed`);
-process.exit(failed ? 1 : 0);
+run(cases);
