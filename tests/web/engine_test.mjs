@@ -210,6 +210,10 @@ const firstInputStarts = (input, phone) => async (o, url) => {
     const at = Date.now();
     await input(g);
     const heard = await sound.waitHeard('the music', at, 20000);
+    // What is heard is the track from its start: it has played no longer
+    // than the time since the input.
+    const { time } = await g.peek(() => Module.musicState());
+    check(time < (Date.now() - at) / 1000 + 0.1, `the track was ${time} s in, ${Date.now() - at} ms after the input`);
     const early = sound.loudest(loaded, at);
     check(early < FLOOR, `sound before the first input (RMS ${early})`);
     await sound.waitHeard('the music playing on', heard + 1000);
@@ -226,11 +230,12 @@ const firstInputStarts = (input, phone) => async (o, url) => {
   }
 };
 cases.music = firstInputStarts((g) => g.press('ArrowDown'));
-// A phone's first touch, on FIRE, which starts a game.
+// A phone's first touch, on the picture: it gives the game no key (FIRE's
+// would start a game, whose own start of the music Firefox lets through
+// when it comes after the touch has lifted), so the page's own start is told.
 cases.touch_music = firstInputStarts(async (g) => {
-  const { fire } = await controls(g);
-  await g.tap(fire.cx, fire.cy);
-  await waitUntil('play', () => playing(g), 5000);
+  const { picture } = await controls(g);
+  await g.tap(picture.cx, picture.cy);
 }, true);
 
 // ---- Storage ----------------------------------------------------------------
