@@ -222,7 +222,7 @@ const firstInputStarts = (input, phone) => async (o, url) => {
       'the note about sound stays after the music started',
     );
     log(
-      `silent until the first input; the music heard ${heard - at} ms after it (RMS ${sound.loudest(heard, Date.now())})`,
+      `silent until the first input; the music heard ${Math.round(heard - at)} ms after it (RMS ${sound.loudest(heard, Date.now())})`,
     );
   } finally {
     await g.close();

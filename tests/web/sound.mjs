@@ -95,23 +95,24 @@ export async function soundServer() {
   });
   await waitUntil('the monitor recorded', () => bytes > 0, 20000);
 
-  // The highest RMS of a 50 ms window (stepping by half of one) between two
-  // moments (Date.now()), of what has been recorded by now.
-  const loudest = (from = 0, to = Date.now()) => {
+  // The RMS of each 50 ms window (stepping by half of one) between two
+  // moments (Date.now()), of what has been recorded by now, as [moment, RMS].
+  const windows = (from, to) => {
     const frames = Math.floor(bytes / FRAME);
     const first = Math.max(0, Math.floor(((from - start) / 1000) * RATE));
     const last = Math.min(frames, Math.floor(((to - start) / 1000) * RATE));
-    let most = 0;
+    const out = [];
     for (let f = first; f + WINDOW <= last; f += WINDOW / 2) {
       let sum = 0;
       for (let i = f * 2; i < (f + WINDOW) * 2; i++) sum += data.readInt16LE(i * 2) ** 2;
-      most = Math.max(most, Math.sqrt(sum / (WINDOW * 2)));
+      out.push([start + (f / RATE) * 1000, Math.sqrt(sum / (WINDOW * 2))]);
     }
-    return Math.round(most);
+    return out;
   };
   return {
     env,
-    loudest,
+    // The highest RMS of a window between two moments.
+    loudest: (from = 0, to = Date.now()) => Math.round(Math.max(0, ...windows(from, to).map(([, rms]) => rms))),
     // Resolves with the moment the sound was first heard after `from`.
     waitHeard: async (what, from = Date.now(), timeout = 15000) => {
       let seen = from;
@@ -120,7 +121,8 @@ export async function soundServer() {
         () => {
           check(parec.exitCode === null, `parec ended with status ${parec.exitCode}`);
           const now = Date.now() - 100; // what has surely arrived
-          if (loudest(seen - 60, now) > FLOOR) return seen;
+          const heard = windows(seen, now).find(([, rms]) => rms > FLOOR);
+          if (heard) return heard[0];
           seen = Math.max(seen, now - 60);
           return false;
         },
