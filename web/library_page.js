@@ -2,9 +2,6 @@
 // page's name box, the frames shown (the first one, and their count), and
 // the game's end with its status, which emscripten tells the page only when
 // nothing is pending.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
 
 mergeInto(LibraryManager.library, {
   // The player's name is the page's name box; the page shows it as the
