@@ -12,7 +12,7 @@
 
 #include "app/shell.h"
 #include "layout.h"
-#include "platform/scores.h"
+#include "platform/score_text.h"
 #include "screens/frame.h"
 #include "screens/high_scores.h"
 #include "screens/menu.h"

@@ -22,7 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/names.h"
+#include "platform/score_text.h"
 #include "platform/scores.h"
+#include "ranking.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/names.h"
 #include "platform/scores.h"
+#include "ranking.h"
 
 // Once the table cannot be read or written, the player is told once, the
 // screen says so, and the session goes on with the table in memory.
