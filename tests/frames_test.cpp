@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include "env_guard.h"
 #include "platform/assets.h"
-#include "platform/device.h"
 #include "screens/frame.h"
 #include "screens/high_scores.h"
 #include "support.h"
@@ -40,16 +40,9 @@ protected:
         fs::create_directory_symlink(fs::path(QUORVANE_TEST_FONT).parent_path(), dir / "data");
         fs::current_path(dir);
         // The table's dates are shown in local time.
-        const char* tz = getenv("TZ");
-        had_tz = tz != nullptr;
-        if (had_tz) old_tz = tz;
-        setenv("TZ", "UTC", 1);
+        EnvGuard::set("TZ", "UTC");
         tzset();
-        if (TTF_WasInit() == 0) {
-            ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
-        }
-        open_font();
-        game.text_colour = SDL_Color{55, 55, 255, 0};
+        start_text();
         load_assets();
         frame_wait_ms = 0;
     }
@@ -57,15 +50,9 @@ protected:
     {
         if (game.state == HIGH_SCORES) close_high_scores();
         Mix_FreeMusic(game.music);
-        for (TTF_Font* f : {game.font, game.title_font, game.table_font}) {
-            if (f != nullptr) TTF_CloseFont(f);
-        }
+        close_fonts();
         frame_wait_ms = 5;
-        if (had_tz) {
-            setenv("TZ", old_tz.c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
+        tz.restore();
         tzset();
         fs::current_path(old_dir);
         fs::remove_all(dir);
@@ -112,9 +99,8 @@ protected:
         held = want;
     }
 
+    EnvGuard tz{"TZ"};
     fs::path old_dir, dir;
-    bool had_tz = false;
-    std::string old_tz;
     uint64_t sum = 0xCBF29CE484222325ull;
     int frames = 0;
     SDLKey held = SDLK_UNKNOWN;
