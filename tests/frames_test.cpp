@@ -2,7 +2,6 @@
 // fixed clock, fixed keys) over the real data set, every frame's screen folded
 // into a checksum. A change to how frames are drawn, a faster copy say, must
 // leave every pixel, and so the sums, as they are.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,6 +44,7 @@ protected:
         tzset();
         start_text();
         load_assets();
+        saved_wait = frame_wait_ms;
         frame_wait_ms = 0;
     }
     void TearDown() override
@@ -52,7 +52,7 @@ protected:
         if (game.state == HIGH_SCORES) close_high_scores();
         Mix_FreeMusic(game.music);
         close_fonts();
-        frame_wait_ms = 5;
+        frame_wait_ms = saved_wait;
         tz.restore();
         tzset();
         fs::current_path(old_dir);
@@ -101,6 +101,7 @@ protected:
     }
 
     EnvGuard tz{"TZ"};
+    int saved_wait = 0;
     fs::path old_dir, dir;
     uint64_t sum = 0xCBF29CE484222325ull;
     int frames = 0;

@@ -26,9 +26,11 @@ struct Place {
     char temp[NAME_MAX + 1];
 };
 
-// "<dir>/<name>", without a doubled slash at the root.
+// What goes between the folder and a name in a message: "/", or nothing at the root.
 const char* place_separator(const Place& place);
 
+// The folder and the names beside the table for its path; false when its file
+// name is empty or too long to make the names from.
 bool split_path(const char* path, Place& place, Reason reason);
 
 // Makes the folder and any missing parents, each 0700.

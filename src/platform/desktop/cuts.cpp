@@ -23,7 +23,7 @@ struct Run {
 };
 
 // The cuts are found by the image's address. The game frees images whenever
-// it likes (each new score, the high-score screen's texts), and the library
+// it likes (the high-score screen's texts as it closes), and the library
 // may then hand the same address to a new image, which would be drawn with the
 // old one's runs. So a cut holds a reference of its own (refcount + 1): the
 // game's SDL_FreeSurface only gives its reference back, and the address stays
