@@ -18,8 +18,12 @@ PACKAGES=(
 )
 
 # What the browser build adds: emscripten, whose Node.js-run parts find their
-# modules there only when Node.js is Debian's own; Chromium for its tests.
-WEB_PACKAGES=(emscripten chromium)
+# modules there only when Node.js is Debian's own; the three engines for its
+# tests: Chromium, Firefox, and WebKitGTK's MiniBrowser with its WebDriver,
+# which plays the music through GStreamer (its mp3 decoder, its PulseAudio
+# output).
+WEB_PACKAGES=(emscripten chromium firefox-esr webkit2gtk-driver
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pulseaudio)
 export NODE_PATH=${NODE_PATH:+$NODE_PATH:}/usr/share/nodejs
 
 as_root() {
@@ -50,7 +54,12 @@ web_build() {
   cmake --build "$tree" -j "$(nproc)"
 }
 
-# playwright-core for the browser tests, as the lock file pins it.
+# Biome for scripts/check-js, as the root's lock file pins it.
+js_style_tools() {
+  (cd "$ROOT" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+}
+
+# playwright-core and puppeteer-core for the browser tests, as the lock file pins them.
 web_test_tools() {
   (cd "$ROOT/tests/web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 }

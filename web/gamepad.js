@@ -4,9 +4,9 @@
 // lets go of all it held. While a pad is in use the touch controls step aside.
 'use strict';
 
-(function () {
+(() => {
   if (!navigator.getGamepads) return;
-  const seen = new Set();  // the indices of the pads read in the last frame
+  const seen = new Set(); // the indices of the pads read in the last frame
   let reading = false;
 
   function pressed(pad, i) {
@@ -17,7 +17,9 @@
   // Left or right before up or down: the game repeats the key pressed last,
   // and in the menu up and down walk.
   function keysOf(pad) {
-    const x = pad.axes[0] || 0, y = pad.axes[1] || 0, keys = [];
+    const x = pad.axes[0] || 0,
+      y = pad.axes[1] || 0,
+      keys = [];
     if (pressed(pad, 14) || x < -0.5) keys.push('ArrowLeft');
     else if (pressed(pad, 15) || x > 0.5) keys.push('ArrowRight');
     if (pressed(pad, 12) || y < -0.5) keys.push('ArrowUp');
@@ -29,7 +31,7 @@
   function read() {
     const now = new Set();
     for (const pad of navigator.getGamepads()) {
-      if (!pad || !pad.connected) continue;
+      if (!pad?.connected) continue;
       now.add(pad.index);
       const keys = keysOf(pad);
       if (keys.length) quorvaneInput.use('pad');
@@ -38,12 +40,12 @@
     for (const index of seen) if (!now.has(index)) quorvaneKeys.hold('pad' + index, []);
     const hadPads = seen.size > 0;
     seen.clear();
-    now.forEach((i) => seen.add(i));
+    for (const i of now) seen.add(i);
     if (seen.size) {
       requestAnimationFrame(read);
     } else {
       reading = false;
-      if (hadPads && quorvaneInput.mode() == 'pad') quorvaneInput.fallBack();
+      if (hadPads && quorvaneInput.mode() === 'pad') quorvaneInput.fallBack();
     }
   }
 

@@ -5,14 +5,14 @@
 // a gamepad then takes over.
 'use strict';
 
-(function () {
+(() => {
   const root = document.documentElement;
   const listeners = [];
 
   function use(mode) {
-    if (root.dataset.input == mode) return;
+    if (root.dataset.input === mode) return;
     root.dataset.input = mode;
-    listeners.forEach((f) => f(mode));
+    for (const f of listeners) f(mode);
   }
 
   // The primary pointer is a finger where a touchscreen is the input; a
@@ -24,11 +24,15 @@
   // Only the player's own keys, and not those typed into the page's fields
   // (a phone's on-screen keyboard types into the Name box); the keys that the
   // touch controls and gamepads make are not the player's own (isTrusted).
-  document.addEventListener('keydown', (event) => {
-    const t = event.target;
-    if (!event.isTrusted || (t && (t.tagName == 'INPUT' || t.tagName == 'TEXTAREA' || t.isContentEditable))) return;
-    use('keys');
-  }, true);
+  document.addEventListener(
+    'keydown',
+    (event) => {
+      const t = event.target;
+      if (!event.isTrusted || (t && (t.tagName === 'INPUT' || t.tagName === 'TEXTAREA' || t.isContentEditable))) return;
+      use('keys');
+    },
+    true,
+  );
   document.addEventListener('touchstart', () => use('touch'), { capture: true, passive: true });
 
   window.quorvaneInput = {

@@ -5,11 +5,11 @@
 // take it as they take the keyboard.
 'use strict';
 
-(function () {
+(() => {
   const codes = { ArrowLeft: 37, ArrowUp: 38, ArrowRight: 39, ArrowDown: 40, Space: 32, Escape: 27 };
   const names = { Space: ' ', Escape: 'Escape' };
-  const holders = new Map();  // holder -> the keys it holds, in the order taken
-  const count = new Map();  // key -> how many holders hold it
+  const holders = new Map(); // holder -> the keys it holds, in the order taken
+  const count = new Map(); // key -> how many holders hold it
 
   function send(type, key) {
     const e = new KeyboardEvent(type, { key: names[key] || key, code: key, bubbles: true, cancelable: true });
@@ -29,20 +29,22 @@
       if (keys.includes(key)) continue;
       const n = count.get(key) - 1;
       count.set(key, n);
-      if (n == 0) send('keyup', key);
+      if (n === 0) send('keyup', key);
     }
     let last = null;
     for (const key of keys) {
       if (before.includes(key)) continue;
       const n = (count.get(key) || 0) + 1;
       count.set(key, n);
-      if (n == 1) send('keydown', (last = key));
+      if (n !== 1) continue;
+      last = key;
+      send('keydown', key);
     }
     // The game repeats only the key pressed last: an arrow taken while Fire
     // or A is held would end the firing, where a thumb on each control means
     // to steer and fire at once. Space is pressed again after it, and the
     // game, which cannot tell such a press from a repeat, fires on.
-    if (last && last != 'Space' && count.get('Space')) send('keydown', 'Space');
+    if (last && last !== 'Space' && count.get('Space')) send('keydown', 'Space');
     if (keys.length) holders.set(holder, keys.slice());
     else holders.delete(holder);
   }

@@ -12,11 +12,11 @@ mergeInto(LibraryManager.library, {
   // the data set (uncompressed, 24 or 32 bits a pixel) are read at once
   // instead, straight into a canvas; anything else goes on to the library's.
   $QuorvaneBitmaps: {
-    due: 0,  // until when the image loads may keep the thread (performance.now())
+    due: 0, // until when the image loads may keep the thread (performance.now())
     // A turn for the page, then f.
-    later: function(f) {
+    later: function (f) {
       var turn = new MessageChannel();
-      turn.port1.onmessage = function() {
+      turn.port1.onmessage = function () {
         turn.port1.close();
         f();
       };
@@ -26,15 +26,26 @@ mergeInto(LibraryManager.library, {
     // of those. A few milliseconds of rows at a time, the page having its
     // turns in between: the background alone held the thread 25 ms here at
     // once, four times that on a phone's CPU.
-    canvas: function(bytes, done) {
+    canvas: function (bytes, done) {
       var v = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-      if (bytes.length < 54 || v.getUint16(0) != 0x424d /* "BM" */) return done(null);
-      var offset = v.getUint32(10, true), header = v.getUint32(14, true);
-      var width = v.getInt32(18, true), height = v.getInt32(22, true);
-      var bits = v.getUint16(28, true), compression = v.getUint32(30, true);
-      var rows = Math.abs(height), step = bits / 8, pitch = (width * step + 3) & ~3;
-      if (header < 40 || width <= 0 || rows == 0 || (bits != 24 && bits != 32) || compression != 0 ||
-          offset + pitch * rows > bytes.length) {
+      if (bytes.length < 54 || v.getUint16(0) !== 0x424d /* "BM" */) return done(null);
+      var offset = v.getUint32(10, true),
+        header = v.getUint32(14, true);
+      var width = v.getInt32(18, true),
+        height = v.getInt32(22, true);
+      var bits = v.getUint16(28, true),
+        compression = v.getUint32(30, true);
+      var rows = Math.abs(height),
+        step = bits / 8,
+        pitch = (width * step + 3) & ~3;
+      if (
+        header < 40 ||
+        width <= 0 ||
+        rows === 0 ||
+        (bits !== 24 && bits !== 32) ||
+        compression !== 0 ||
+        offset + pitch * rows > bytes.length
+      ) {
         return done(null);
       }
       var canvas = document.createElement('canvas');
@@ -46,10 +57,10 @@ mergeInto(LibraryManager.library, {
       // keeps it in memory on every little-endian machine.
       var px = new Uint32Array(image.data.buffer);
       var y = 0;
-      var band = function() {
-        for (var until = performance.now() + 4; y < rows && performance.now() < until;) {
+      var band = function () {
+        for (var until = performance.now() + 4; y < rows && performance.now() < until; ) {
           for (var end = Math.min(rows, y + 16); y < end; y++) {
-            var from = offset + (height > 0 ? rows - 1 - y : y) * pitch;  // bottom row first unless the height is negative
+            var from = offset + (height > 0 ? rows - 1 - y : y) * pitch; // bottom row first unless the height is negative
             for (var x = 0, to = y * width; x < width; x++, from += step, to++) {
               px[to] = 0xff000000 | (bytes[from] << 16) | (bytes[from + 1] << 8) | bytes[from + 2];
             }
@@ -63,16 +74,16 @@ mergeInto(LibraryManager.library, {
       band();
     },
     loader: {
-      canHandle: function(name) {
+      canHandle: function (name) {
         return /\.bmp$/i.test(name);
       },
-      handle: function(bytes, name, onload, onerror) {
-        QuorvaneBitmaps.canvas(bytes, function(canvas) {
+      handle: function (bytes, name, onload, onerror) {
+        QuorvaneBitmaps.canvas(bytes, function (canvas) {
           if (canvas) {
             Module['preloadedImages'][name] = canvas;
             return onload(bytes);
           }
-          var other = Module['preloadPlugins'].find(function(plugin) {
+          var other = Module['preloadPlugins'].find(function (plugin) {
             return plugin !== QuorvaneBitmaps.loader && plugin['canHandle'](name);
           });
           if (other) return other['handle'](bytes, name, onload, onerror);
@@ -82,7 +93,7 @@ mergeInto(LibraryManager.library, {
     },
   },
   $QuorvaneBitmaps__postset:
-      '(Module["preloadPlugins"] = Module["preloadPlugins"] || []).unshift(QuorvaneBitmaps.loader);',
+    '(Module["preloadPlugins"] = Module["preloadPlugins"] || []).unshift(QuorvaneBitmaps.loader);',
   // The library's loader also reads every image it loads back into the
   // module's memory, which nothing reads here (images go canvas to canvas):
   // the start spent 10 to 30 ms on it. The data set's BMPs, read above, are
@@ -92,10 +103,10 @@ mergeInto(LibraryManager.library, {
   // colour key and display format: at once, that held the page for 50 to 100
   // ms here. The loading gives the page a turn whenever it has had the thread
   // for a few milliseconds.
-  SDL_LoadBMP_RW__deps: ['IMG_Load_RW', 'SDL_FreeRW', '$PATH_FS', '$Asyncify'],
-  SDL_LoadBMP_RW: function(id, freeSrc) {
-    return Asyncify.handleSleep(function(wakeUp) {
-      var load = function() {
+  SDL_LoadBMP_RW__deps: ['$QuorvaneBitmaps', '$SDL', 'IMG_Load_RW', 'SDL_FreeRW', '$PATH_FS', '$Asyncify'],
+  SDL_LoadBMP_RW: function (id, freeSrc) {
+    return Asyncify.handleSleep(function (wakeUp) {
+      var load = function () {
         var rwops = SDL.rwops[id];
         var name = rwops && rwops.filename !== undefined ? PATH_FS.resolve(rwops.filename) : null;
         var image = name && Module['preloadedImages'][name];
@@ -109,7 +120,7 @@ mergeInto(LibraryManager.library, {
         wakeUp(surf);
       };
       if (performance.now() < QuorvaneBitmaps.due) return load();
-      QuorvaneBitmaps.later(function() {
+      QuorvaneBitmaps.later(function () {
         QuorvaneBitmaps.due = performance.now() + 4;
         load();
       });

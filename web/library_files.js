@@ -16,35 +16,46 @@ mergeInto(LibraryManager.library, {
   // it is fetched as it plays (library_music.js). When the data cannot be
   // had the page says why, and the game never starts.
   $QuorvaneFiles: {
-    streamed: {},  // the address of each track left out of the package, by path
-    install: function() {
+    streamed: {}, // the address of each track left out of the package, by path
+    install: function () {
       var data = Module['quorvaneData'];
-      if (!data) return;  // a page without the game's data (the benchmark's bare loop)
+      if (!data) return; // a page without the game's data (the benchmark's bare loop)
       // Once the module's memory is there, which the file system writes through.
-      addOnPreRun(function() {
+      addOnPreRun(function () {
         addRunDependency('quorvane-data');
-        data.then(QuorvaneFiles.put, function() {});
+        data.then(QuorvaneFiles.put, function () {});
       });
     },
     // A few milliseconds of files at a time, each BMP read into its canvas
     // on the way (library_bitmaps.js), so that the page answers in between:
     // all at once, the data set held it for 40 to 100 ms here.
-    put: function(set) {
-      set.streamed.forEach(function(s) {
+    put: function (set) {
+      set.streamed.forEach(function (s) {
         QuorvaneFiles.streamed[PATH_FS.resolve(s.path)] = s.address;
       });
-      var files = set.files.slice(), next = new MessageChannel();
-      next.port1.onmessage = function() {
+      var files = set.files.slice(),
+        next = new MessageChannel();
+      next.port1.onmessage = function () {
         var start = performance.now();
         while (files.length && performance.now() - start < 4) {
           var path = PATH_FS.resolve(files[0].path);
           FS.mkdirTree(PATH.dirname(path));
           // The file keeps the unpacked bytes as they are, uncopied.
-          FS.createPreloadedFile(PATH.dirname(path), PATH.basename(path), files.shift().bytes, true, true, null, null, false, true);
+          FS.createPreloadedFile(
+            PATH.dirname(path),
+            PATH.basename(path),
+            files.shift().bytes,
+            true,
+            true,
+            null,
+            null,
+            false,
+            true,
+          );
         }
         if (files.length) return next.port2.postMessage(0);
         // The game starts in a turn of its own.
-        next.port1.onmessage = function() {
+        next.port1.onmessage = function () {
           next.port1.close();
           removeRunDependency('quorvane-data');
         };
@@ -53,24 +64,27 @@ mergeInto(LibraryManager.library, {
       next.port2.postMessage(0);
     },
   },
-  $QuorvaneFiles__deps: ['$FS', '$Browser', '$PATH', '$PATH_FS'],
+  $QuorvaneFiles__deps: ['$FS', '$PATH', '$PATH_FS'],
   $QuorvaneFiles__postset: 'QuorvaneFiles.install();',
 
   // The library hands out a handle for any name, found or not, and once every
   // handle is closed it hands out 0, which C reads as NULL: a failed open.
-  SDL_RWFromFile__deps: ['$QuorvaneError', '$QuorvaneFiles', '$FS', '$PATH_FS'],
-  SDL_RWFromFile: function(name, mode) {
+  // $QuorvaneFiles unused here: what opens the game's files pulls in the
+  // setting of them in place (its __postset).
+  SDL_RWFromFile__deps: ['$QuorvaneError', '$QuorvaneFiles', '$FS', '$PATH_FS', '$Browser', '$SDL'],
+  SDL_RWFromFile: function (name, mode) {
     var path = UTF8ToString(name);
     var found = FS.analyzePath(PATH_FS.resolve(path));
     if (!found.exists || found.object.isFolder) {
       QuorvaneError.set("Couldn't open " + path);
       return 0;
     }
-    if (SDL.rwops.length == 0) SDL.rwops.push(null);
-    SDL.rwops.push({filename: path, mimetype: Browser.getMimetype(path)});
+    if (SDL.rwops.length === 0) SDL.rwops.push(null);
+    SDL.rwops.push({ filename: path, mimetype: Browser.getMimetype(path) });
     return SDL.rwops.length - 1;
   },
-  SDL_FreeRW: function(id) {
+  SDL_FreeRW__deps: ['$SDL'],
+  SDL_FreeRW: function (id) {
     SDL.rwops[id] = null;
     while (SDL.rwops.length > 1 && SDL.rwops[SDL.rwops.length - 1] === null) SDL.rwops.pop();
   },

@@ -16,46 +16,47 @@ mergeInto(LibraryManager.library, {
   $QuorvaneKeys: {
     delay: 0,
     interval: 0,
-    held: null,  // {event, since, first}
-    onPress: [],  // the page's calls at a key press or click, e.g. to start the sound
-    scrolling: {32: 1, 33: 1, 34: 1, 35: 1, 36: 1, 37: 1, 38: 1, 39: 1, 40: 1},
-    install: function() {
-      var receive = function(event) {
+    held: null, // {event, since, first}
+    onPress: [], // the page's calls at a key press or click, e.g. to start the sound
+    scrolling: { 32: 1, 33: 1, 34: 1, 35: 1, 36: 1, 37: 1, 38: 1, 39: 1, 40: 1 },
+    install: function () {
+      var receive = function (event) {
         var t = event.target;
-        if (t && (t.tagName == 'INPUT' || t.tagName == 'TEXTAREA' || t.tagName == 'SELECT' || t.isContentEditable)) return;
+        if (t && (t.tagName === 'INPUT' || t.tagName === 'TEXTAREA' || t.tagName === 'SELECT' || t.isContentEditable))
+          return;
         if (event.keyCode in QuorvaneKeys.scrolling) event.preventDefault();
-        if (event.type == 'keydown') {
-          QuorvaneKeys.onPress.forEach(function(f) {
+        if (event.type === 'keydown') {
+          QuorvaneKeys.onPress.forEach(function (f) {
             f(event);
           });
           if (event.repeat) return;
-          QuorvaneKeys.held = {keyCode: event.keyCode, location: event.location, since: Date.now(), first: true};
-        } else if (event.type == 'keyup') {
-          if (QuorvaneKeys.held && QuorvaneKeys.held.keyCode == event.keyCode) QuorvaneKeys.held = null;
+          QuorvaneKeys.held = { keyCode: event.keyCode, location: event.location, since: Date.now(), first: true };
+        } else if (event.type === 'keyup') {
+          if (QuorvaneKeys.held && QuorvaneKeys.held.keyCode === event.keyCode) QuorvaneKeys.held = null;
         }
         SDL.receiveEvent(event);
       };
       document.addEventListener('keydown', receive);
       document.addEventListener('keyup', receive);
-      ['mousedown', 'pointerdown', 'touchend'].forEach(function(type) {
-        document.addEventListener(type, function(event) {
-          QuorvaneKeys.onPress.forEach(function(f) {
+      ['mousedown', 'pointerdown', 'touchend'].forEach(function (type) {
+        document.addEventListener(type, function (event) {
+          QuorvaneKeys.onPress.forEach(function (f) {
             f(event);
           });
         });
       });
       // A key let go while the page had no focus sends no release: release
       // whatever is held, as the desktop does when its window loses focus.
-      window.addEventListener('blur', function() {
+      window.addEventListener('blur', function () {
         QuorvaneKeys.held = null;
         for (var code in SDL.keyboardMap) {
-          SDL.events.push({type: 'keyup', keyCode: SDL.keyboardMap[code]});
+          SDL.events.push({ type: 'keyup', keyCode: SDL.keyboardMap[code] });
         }
       });
     },
-    check: function() {
+    check: function () {
       var held = QuorvaneKeys.held;
-      if (!held || QuorvaneKeys.delay == 0) return;
+      if (!held || QuorvaneKeys.delay === 0) return;
       var now = Date.now();
       var waited = now - held.since;
       if (held.first) {
@@ -65,19 +66,20 @@ mergeInto(LibraryManager.library, {
         }
       } else if (waited > QuorvaneKeys.interval) {
         held.since = now;
-        SDL.events.push({type: 'keydown', keyCode: held.keyCode, location: held.location});
+        SDL.events.push({ type: 'keydown', keyCode: held.keyCode, location: held.location });
       }
     },
   },
+  $QuorvaneKeys__deps: ['$SDL'],
   $QuorvaneKeys__postset: 'Module["doNotCaptureKeyboard"] = true; QuorvaneKeys.install();',
   SDL_EnableKeyRepeat__deps: ['$QuorvaneKeys'],
-  SDL_EnableKeyRepeat: function(delay, interval) {
-    QuorvaneKeys.delay = delay > 0 ? delay : 0;
-    QuorvaneKeys.interval = interval > 0 ? interval : 0;
+  SDL_EnableKeyRepeat: function (delay, interval) {
+    QuorvaneKeys.delay = Math.max(delay, 0);
+    QuorvaneKeys.interval = Math.max(interval, 0);
     return 0;
   },
-  SDL_PollEvent__deps: ['$QuorvaneKeys'],
-  SDL_PollEvent: function(ptr) {
+  SDL_PollEvent__deps: ['$QuorvaneKeys', '$SDL'],
+  SDL_PollEvent: function (ptr) {
     QuorvaneKeys.check();
     return SDL.pollEvent(ptr);
   },

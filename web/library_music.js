@@ -18,7 +18,7 @@ mergeInto(LibraryManager.library, {
     tracks: [],
     // What the page shows, and its tests read: whether a track waits for the
     // player's first press, or plays, whether it loops, and why it failed.
-    state: function() {
+    state: function () {
       var audio = SDL.music.audio;
       return {
         waiting: QuorvaneMusic.waiting !== null,
@@ -28,24 +28,25 @@ mergeInto(LibraryManager.library, {
         failed: audio ? audio.quorvaneFailed || null : null,
       };
     },
-    wait: function(audio) {
+    wait: function (audio) {
       QuorvaneMusic.waiting = audio;
       if (Module['onSoundWaiting']) Module['onSoundWaiting'](audio !== null);
     },
-    start: function(audio) {
+    start: function (audio) {
       if (audio.quorvaneFailed) return;
-      audio.play().catch(function(e) {
+      audio.play().catch(function (e) {
         // Refused until the player acts; any other refusal is the track's
         // own failure, said once by its error.
-        if (e.name == 'NotAllowedError' && SDL.music.audio === audio && !audio.quorvaneFailed) QuorvaneMusic.wait(audio);
+        if (e.name === 'NotAllowedError' && SDL.music.audio === audio && !audio.quorvaneFailed)
+          QuorvaneMusic.wait(audio);
       });
     },
     // A track on its own address: nothing of it is fetched before the first
     // frame, which it would only slow on a slow link.
-    track: function(address) {
+    track: function (address) {
       var audio = new Audio();
       audio.preload = 'none';
-      audio.addEventListener('error', function() {
+      audio.addEventListener('error', function () {
         QuorvaneMusic.failed(audio);
       });
       audio.src = address;
@@ -58,35 +59,37 @@ mergeInto(LibraryManager.library, {
     // whole while the player looked at the menu, it arrived on a quick link
     // in one burst that held the page's thread 60 to 110 ms here (four times
     // that on a phone's CPU), a stall of the menu.
-    fetchAll: function() {
-      QuorvaneMusic.tracks.forEach(function(audio) {
+    fetchAll: function () {
+      QuorvaneMusic.tracks.forEach(function (audio) {
         audio.preload = 'metadata';
       });
     },
     // One line in the console: the address and why, asked of the server
     // again, since a media element tells a missing file from a damaged one
     // by neither code nor message.
-    failed: function(audio) {
+    failed: function (audio) {
       if (audio.quorvaneFailed) return;
-      var media = audio.error ? (audio.error.message || 'media error ' + audio.error.code) : 'unknown';
+      var media = audio.error ? audio.error.message || 'media error ' + audio.error.code : 'unknown';
       audio.quorvaneFailed = media;
       if (QuorvaneMusic.waiting === audio) QuorvaneMusic.wait(null);
-      fetch(audio.src, {method: 'HEAD', cache: 'no-store'})
+      fetch(audio.src, { method: 'HEAD', cache: 'no-store' })
         .then(
-          function(r) {
-            return r.ok ? 'the file is damaged or not a track this browser plays (' + media + ')'
-                        : (r.status + ' ' + r.statusText).trim();
+          function (r) {
+            return r.ok
+              ? 'the file is damaged or not a track this browser plays (' + media + ')'
+              : (r.status + ' ' + r.statusText).trim();
           },
-          function(e) {
+          function (e) {
             return 'it could not be fetched (' + e.message + ')';
-          })
-        .then(function(reason) {
+          },
+        )
+        .then(function (reason) {
           audio.quorvaneFailed = reason;
           err('Warning: the music cannot be played; the game goes on in silence: ' + audio.src + ': ' + reason);
         });
     },
-    install: function() {
-      QuorvaneKeys.onPress.push(function() {
+    install: function () {
+      QuorvaneKeys.onPress.push(function () {
         var audio = QuorvaneMusic.waiting;
         if (audio) QuorvaneMusic.wait(null);
         if (audio && SDL.music.audio === audio) QuorvaneMusic.start(audio);
@@ -94,17 +97,26 @@ mergeInto(LibraryManager.library, {
       QuorvaneFrames.afterFirst.push(QuorvaneMusic.fetchAll);
     },
   },
-  $QuorvaneMusic__deps: ['$QuorvaneKeys', '$QuorvaneFrames'],
+  $QuorvaneMusic__deps: ['$QuorvaneKeys', '$QuorvaneFrames', '$SDL'],
   $QuorvaneMusic__postset: 'QuorvaneMusic.install(); Module["musicState"] = QuorvaneMusic.state;',
 
   // A track the data set left on its own address is an audio element of its
   // own; anything else is read from the file system as the library does.
-  Mix_LoadMUS__deps: ['$QuorvaneMusic', '$QuorvaneFiles', '$QuorvaneError', '$PATH_FS', 'Mix_LoadMUS_RW', 'SDL_RWFromFile', 'SDL_FreeRW'],
-  Mix_LoadMUS: function(name) {
+  Mix_LoadMUS__deps: [
+    '$QuorvaneMusic',
+    '$QuorvaneFiles',
+    '$QuorvaneError',
+    '$SDL',
+    '$PATH_FS',
+    'Mix_LoadMUS_RW',
+    'SDL_RWFromFile',
+    'SDL_FreeRW',
+  ],
+  Mix_LoadMUS: function (name) {
     var path = UTF8ToString(name);
     var address = QuorvaneFiles.streamed[PATH_FS.resolve(path)];
     if (address !== undefined) {
-      SDL.audios.push({source: path, audio: QuorvaneMusic.track(address)});
+      SDL.audios.push({ source: path, audio: QuorvaneMusic.track(address) });
       return SDL.audios.length - 1;
     }
     var rw = _SDL_RWFromFile(name, 0);
@@ -122,7 +134,7 @@ mergeInto(LibraryManager.library, {
   // that context held the page's thread for 250 to 450 ms before the first
   // frame in Chromium.
   Mix_OpenAudio__deps: ['$SDL'],
-  Mix_OpenAudio: function(frequency, format, channels, chunksize) {
+  Mix_OpenAudio: function (frequency, format, channels, chunksize) {
     SDL.allocateChannels(32);
     SDL.mixerFrequency = frequency;
     SDL.mixerFormat = format;
@@ -130,8 +142,8 @@ mergeInto(LibraryManager.library, {
     SDL.mixerChunkSize = chunksize;
     return 0;
   },
-  Mix_PlayMusic__deps: ['$QuorvaneMusic'],
-  Mix_PlayMusic: function(id, loops) {
+  Mix_PlayMusic__deps: ['$QuorvaneMusic', '$SDL'],
+  Mix_PlayMusic: function (id, loops) {
     var info = SDL.audios[id];
     if (!info || !info.audio) return -1;
     if (SDL.music.audio && SDL.music.audio !== info.audio) SDL.music.audio.pause();
@@ -144,8 +156,8 @@ mergeInto(LibraryManager.library, {
     QuorvaneMusic.start(audio);
     return 0;
   },
-  Mix_HaltMusic__deps: ['$QuorvaneMusic'],
-  Mix_HaltMusic: function() {
+  Mix_HaltMusic__deps: ['$QuorvaneMusic', '$SDL'],
+  Mix_HaltMusic: function () {
     var audio = SDL.music.audio;
     if (audio) {
       audio.pause();

@@ -15,19 +15,24 @@ import zlib from 'node:zlib';
 
 const [mode, from, to, ...streamed] = process.argv.slice(2);
 let bytes;
-if (mode == 'file' && from && to) {
+if (mode === 'file' && from && to) {
   bytes = fs.readFileSync(from);
-} else if (mode == 'data' && from && to) {
-  const names = fs.readdirSync(from).filter((n) => fs.statSync(path.join(from, n)).isFile()).sort();
+} else if (mode === 'data' && from && to) {
+  const names = fs
+    .readdirSync(from)
+    .filter((n) => fs.statSync(path.join(from, n)).isFile())
+    .sort();
   for (const n of streamed) {
     if (!names.includes(n)) throw new Error(`${n} is not in ${from}`);
   }
   const packed = names.filter((n) => !streamed.includes(n));
   const contents = packed.map((n) => fs.readFileSync(path.join(from, n)));
-  const directory = Buffer.from(JSON.stringify({
-    files: packed.map((n, i) => ({ path: 'data/' + n, size: contents[i].length })),
-    streamed: streamed.map((n) => ({ path: 'data/' + n, address: n })),
-  }));
+  const directory = Buffer.from(
+    JSON.stringify({
+      files: packed.map((n, i) => ({ path: 'data/' + n, size: contents[i].length })),
+      streamed: streamed.map((n) => ({ path: 'data/' + n, address: n })),
+    }),
+  );
   const length = Buffer.alloc(4);
   length.writeUInt32LE(directory.length);
   bytes = Buffer.concat([length, directory, ...contents]);

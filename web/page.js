@@ -2,12 +2,12 @@
 // start, says so when it has ended, and offers full screen.
 'use strict';
 
-(function () {
+(() => {
   const canvas = document.getElementById('screen');
   const message = document.getElementById('message');
   const messageText = document.getElementById('message-text');
   const again = document.getElementById('again');
-  const lines = [];  // what the game wrote, for a failed start
+  const lines = []; // what the game wrote, for a failed start
   let shown = false;
 
   function show(text, failed) {
@@ -47,7 +47,7 @@
   function thrown(event, what) {
     event.preventDefault();
     if (what && what.name === 'ExitStatus') return;
-    fail('Quorvane stopped: ' + String((what && what.message) || event.message || what || 'an error in the page'));
+    fail('Quorvane stopped: ' + String(what?.message || event.message || what || 'an error in the page'));
   }
   window.addEventListener('error', (event) => thrown(event, event.error));
   window.addEventListener('unhandledrejection', (event) => thrown(event, event.reason));
@@ -58,12 +58,15 @@
     if (document.fullscreenElement) {
       document.exitFullscreen().catch(() => {});
     } else if (stage.requestFullscreen) {
-      stage.requestFullscreen().then(() => {
-        // On a phone the picture fills the screen's height held sideways.
-        if (document.documentElement.dataset.input == 'touch' && screen.orientation && screen.orientation.lock) {
-          screen.orientation.lock('landscape').catch(() => {});
-        }
-      }, (e) => console.warn('Full screen refused: ' + e.message));
+      stage.requestFullscreen().then(
+        () => {
+          // On a phone the picture fills the screen's height held sideways.
+          if (document.documentElement.dataset.input === 'touch' && screen.orientation && screen.orientation.lock) {
+            screen.orientation.lock('landscape').catch(() => {});
+          }
+        },
+        (e) => console.warn('Full screen refused: ' + e.message),
+      );
     }
   });
 
@@ -74,15 +77,15 @@
   const remembered = (() => {
     try {
       return localStorage.getItem('quorvane.name');
-    } catch (e) {
-      return null;  // storage blocked: the name lasts as long as the page
+    } catch {
+      return null; // storage blocked: the name lasts as long as the page
     }
   })();
   nameBox.value = remembered || 'player';
   function remember() {
     try {
       localStorage.setItem('quorvane.name', nameBox.value);
-    } catch (e) {}
+    } catch {}
   }
   nameBox.addEventListener('input', remember);
   nameBox.addEventListener('change', () => {
@@ -130,7 +133,9 @@
   if ('serviceWorker' in navigator) {
     const updating = !!navigator.serviceWorker.controller;
     keepOffline = () => {
-      navigator.serviceWorker.register('service-worker.js').catch((e) => console.warn('Quorvane will not play offline: ' + e.message));
+      navigator.serviceWorker
+        .register('service-worker.js')
+        .catch((e) => console.warn('Quorvane will not play offline: ' + e.message));
     };
     navigator.serviceWorker.addEventListener('controllerchange', () => {
       if (updating) document.getElementById('update-note').hidden = false;

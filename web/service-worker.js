@@ -4,26 +4,37 @@
 // network back, and the old cache is dropped.
 'use strict';
 const CACHE = '@cache_name@';
-const FILES = @file_list@;
+const FILES = ['@file_list@'];
 
 self.addEventListener('install', (event) => {
-  event.waitUntil(caches.open(CACHE).then((cache) => cache.addAll(FILES)).then(() => self.skipWaiting()));
+  event.waitUntil(
+    caches
+      .open(CACHE)
+      .then((cache) => cache.addAll(FILES))
+      .then(() => self.skipWaiting()),
+  );
 });
 
 self.addEventListener('activate', (event) => {
   event.waitUntil(
-    caches.keys()
-      .then((names) => Promise.all(names.filter((n) => n.startsWith('quorvane-') && n !== CACHE).map((n) => caches.delete(n))))
-      .then(() => self.clients.claim()));
+    caches
+      .keys()
+      .then((names) =>
+        Promise.all(names.filter((n) => n.startsWith('quorvane-') && n !== CACHE).map((n) => caches.delete(n))),
+      )
+      .then(() => self.clients.claim()),
+  );
 });
 
 // The cached copy first; the network for anything not cached.
 self.addEventListener('fetch', (event) => {
   if (event.request.method !== 'GET') return;
   event.respondWith(
-    caches.open(CACHE)
+    caches
+      .open(CACHE)
       .then((cache) => cache.match(event.request, { ignoreSearch: true }))
-      .then((hit) => (hit ? part(hit, event.request.headers.get('Range')) : fetch(event.request))));
+      .then((hit) => (hit ? part(hit, event.request.headers.get('Range')) : fetch(event.request))),
+  );
 });
 
 // The music is played as it is fetched, and its audio element asks for it
@@ -36,7 +47,7 @@ async function part(whole, range) {
   const size = body.size;
   let start, end;
   if (asked[1] === '') {
-    start = Math.max(0, size - Number(asked[2]));  // the last n bytes
+    start = Math.max(0, size - Number(asked[2])); // the last n bytes
     end = size - 1;
   } else {
     start = Number(asked[1]);

@@ -7,7 +7,7 @@
 'use strict';
 
 // Starts the game on the page's Module; fail(text) shows why it cannot.
-window.quorvaneUnpack = function (Module, fail) {
+window.quorvaneUnpack = (Module, fail) => {
   class Unfetched extends Error {}
 
   // One file, unpacked: its bytes, or an Unfetched error naming its address.
@@ -60,7 +60,7 @@ window.quorvaneUnpack = function (Module, fail) {
     let directory;
     try {
       directory = JSON.parse(new TextDecoder().decode(bytes.subarray(4, 4 + length)));
-    } catch (e) {
+    } catch {
       throw damaged('its directory cannot be read');
     }
     const files = [];
@@ -70,14 +70,18 @@ window.quorvaneUnpack = function (Module, fail) {
       files.push({ path: f.path, bytes: bytes.subarray(at, at + f.size) });
       at += f.size;
     }
-    if (at != bytes.length) throw damaged('it is longer than its directory says');
+    if (at !== bytes.length) throw damaged('it is longer than its directory says');
     return { files: files, streamed: directory.streamed };
   }
 
   const cannot = (what) => (e) => {
-    fail(e instanceof Unfetched ? `Quorvane cannot start: ${what} could not be loaded. ${e.message}` : `Quorvane stopped: ${e}`);
+    fail(
+      e instanceof Unfetched
+        ? `Quorvane cannot start: ${what} could not be loaded. ${e.message}`
+        : `Quorvane stopped: ${e}`,
+    );
   };
-  if (typeof DecompressionStream != 'function') {
+  if (typeof DecompressionStream !== 'function') {
     fail('Quorvane cannot start: this browser cannot unpack its files (it has no DecompressionStream).');
     return;
   }
@@ -88,9 +92,11 @@ window.quorvaneUnpack = function (Module, fail) {
   Module.quorvaneData.catch(cannot('its data'));
 
   const code = unpack('quorvane-wasm.bin');
-  code.catch(() => {});  // said where it is used
+  code.catch(() => {}); // said where it is used
   Module.instantiateWasm = (imports, receive) => {
-    code.then((bytes) => WebAssembly.instantiate(bytes, imports)).then((made) => receive(made.instance, made.module), cannot('its code'));
+    code
+      .then((bytes) => WebAssembly.instantiate(bytes, imports))
+      .then((made) => receive(made.instance, made.module), cannot('its code'));
     return {};
   };
 

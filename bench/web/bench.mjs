@@ -19,7 +19,9 @@ import { promisify } from 'node:util';
 import zlib from 'node:zlib';
 
 const here = path.dirname(url.fileURLToPath(import.meta.url));
-const { chromiumArgs, openBrowser, serve, sleep, waitUntil } = await import(path.join(here, '../../tests/web/browser.mjs'));
+const { chromiumArgs, openBrowser, serve, sleep, waitUntil } = await import(
+  path.join(here, '../../tests/web/browser.mjs')
+);
 
 const o = { rounds: 7, seconds: 3 };
 const argv = process.argv.slice(2);
@@ -42,7 +44,11 @@ async function rate(page) {
 }
 
 async function started(page) {
-  await waitUntil('the first frames', () => page.evaluate(() => typeof Module == 'object' && Module.frameCount && Module.frameCount() > 30), 20000);
+  await waitUntil(
+    'the first frames',
+    () => page.evaluate(() => typeof Module === 'object' && Module.frameCount && Module.frameCount() > 30),
+    20000,
+  );
 }
 
 // The site's files, each as served and gzip-compressed (level 6, as web
@@ -61,7 +67,11 @@ function siteBytes(dir) {
 }
 
 async function firstFrame(page) {
-  return waitUntil('the first frame', () => page.evaluate(() => typeof Module == 'object' && Module.firstFrame && Module.firstFrame()), 20000);
+  return waitUntil(
+    'the first frame',
+    () => page.evaluate(() => typeof Module === 'object' && Module.firstFrame && Module.firstFrame()),
+    20000,
+  );
 }
 
 const server = await serve(path.resolve(o.tree));
@@ -95,23 +105,48 @@ for (let r = 0; r < Math.min(o.rounds, 3); r++) {
 // at the first frame to the music playing is the track's own download.
 const slow = { first: [], bytes: [], music: [] };
 for (let r = 0; r < 3; r++) {
-  const g = await openBrowser({ viewport: { width: 412, height: 823 }, args: ['--autoplay-policy=user-gesture-required'],
-    ignoreDefaultArgs: ['--mute-audio'] });
+  const g = await openBrowser({
+    viewport: { width: 412, height: 823 },
+    args: ['--autoplay-policy=user-gesture-required'],
+    ignoreDefaultArgs: ['--mute-audio'],
+  });
   try {
     await g.page.goto('about:blank');
     await sleep(2000);
     const cdp = await g.context.newCDPSession(g.page);
     await cdp.send('Network.enable');
-    await cdp.send('Network.emulateNetworkConditions', { offline: false, latency: 150, downloadThroughput: 1.6e6 / 8, uploadThroughput: 750e3 / 8 });
+    await cdp.send('Network.emulateNetworkConditions', {
+      offline: false,
+      latency: 150,
+      downloadThroughput: 1.6e6 / 8,
+      uploadThroughput: 750e3 / 8,
+    });
     await g.page.goto(base + 'site/', { waitUntil: 'commit' });
-    const shown = await waitUntil('the first frame on a slow link', () => g.peek(() => typeof Module == 'object' && Module.firstFrame && Module.firstFrame()), 60000);
+    const shown = await waitUntil(
+      'the first frame on a slow link',
+      () => g.peek(() => typeof Module === 'object' && Module.firstFrame && Module.firstFrame()),
+      60000,
+    );
     const pressed = Date.now();
     await g.page.keyboard.press('ArrowDown');
-    await waitUntil('the music on a slow link', () => g.peek(() => Module.musicState().playing && Module.musicState().time > 0), 60000);
+    await waitUntil(
+      'the music on a slow link',
+      () => g.peek(() => Module.musicState().playing && Module.musicState().time > 0),
+      60000,
+    );
     slow.music.push(Date.now() - pressed);
     slow.first.push(shown);
-    slow.bytes.push(await g.peek((shown) => performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))
-      .filter((e) => e.responseEnd <= shown).reduce((sum, e) => sum + e.transferSize, 0), shown));
+    slow.bytes.push(
+      await g.peek(
+        (shown) =>
+          performance
+            .getEntriesByType('navigation')
+            .concat(performance.getEntriesByType('resource'))
+            .filter((e) => e.responseEnd <= shown)
+            .reduce((sum, e) => sum + e.transferSize, 0),
+        shown,
+      ),
+    );
   } finally {
     await g.close();
   }
@@ -124,9 +159,18 @@ const audits = { score: [], lcp: [], tbt: [], version: null };
 if (fs.existsSync(lighthouse)) {
   for (let r = 0; r < 3; r++) {
     // Run beside this process's server, which must go on answering.
-    const { stdout } = await promisify(execFile)(lighthouse, [base + 'site/', '--only-categories=performance', '--output=json',
-      '--output-path=stdout', '--quiet', `--chrome-flags=--headless=new ${chromiumArgs.join(' ')}`],
-    { env: { ...process.env, CHROME_PATH: '/usr/bin/chromium' }, maxBuffer: 64 << 20 });
+    const { stdout } = await promisify(execFile)(
+      lighthouse,
+      [
+        base + 'site/',
+        '--only-categories=performance',
+        '--output=json',
+        '--output-path=stdout',
+        '--quiet',
+        `--chrome-flags=--headless=new ${chromiumArgs.join(' ')}`,
+      ],
+      { env: { ...process.env, CHROME_PATH: '/usr/bin/chromium' }, maxBuffer: 64 << 20 },
+    );
     const report = JSON.parse(stdout);
     audits.score.push(report.categories.performance.score);
     audits.lcp.push(report.audits['largest-contentful-paint'].numericValue);
@@ -155,18 +199,39 @@ for (let r = 0; r < o.rounds; r++) {
   await b.page.keyboard.press('Space');
   runs.play.push(await rate(b.page));
   await bareRound();
-  console.log(`round ${r + 1}: bare ${runs.bare[r].toFixed(1)} fps, menu ${runs.menu[r].toFixed(1)}, play ${runs.play[r].toFixed(1)}, bare ${runs.bare[r + 1].toFixed(1)}`);
+  console.log(
+    `round ${r + 1}: bare ${runs.bare[r].toFixed(1)} fps, menu ${runs.menu[r].toFixed(1)}, play ${runs.play[r].toFixed(1)}, bare ${runs.bare[r + 1].toFixed(1)}`,
+  );
 }
 await b.close();
 server.close();
 
-const figures = { browser, load: os.loadavg().map((l) => +l.toFixed(2)), rounds: +o.rounds, seconds: +o.seconds, fps: {}, ratio: {},
-  first_frame_ms: { visit: +median(first.visit).toFixed(0), running: +median(first.running).toFixed(0), later: +median(first.later).toFixed(0) },
+const figures = {
+  browser,
+  load: os.loadavg().map((l) => +l.toFixed(2)),
+  rounds: +o.rounds,
+  seconds: +o.seconds,
+  fps: {},
+  ratio: {},
+  first_frame_ms: {
+    visit: +median(first.visit).toFixed(0),
+    running: +median(first.running).toFixed(0),
+    later: +median(first.later).toFixed(0),
+  },
   site: siteBytes(path.join(o.tree, 'site')),
-  slow_4g: { first_frame_ms: +median(slow.first).toFixed(0), bytes_before: median(slow.bytes), music_after_key_ms: median(slow.music) } };
+  slow_4g: {
+    first_frame_ms: +median(slow.first).toFixed(0),
+    bytes_before: median(slow.bytes),
+    music_after_key_ms: median(slow.music),
+  },
+};
 if (audits.score.length) {
-  figures.lighthouse = { score: median(audits.score), lcp_ms: +median(audits.lcp).toFixed(0), tbt_ms: +median(audits.tbt).toFixed(0),
-    version: audits.version };
+  figures.lighthouse = {
+    score: median(audits.score),
+    lcp_ms: +median(audits.lcp).toFixed(0),
+    tbt_ms: +median(audits.tbt).toFixed(0),
+    version: audits.version,
+  };
 }
 for (const scene of ['bare', 'menu', 'play']) figures.fps[scene] = +median(runs[scene]).toFixed(1);
 const ratios = {};
@@ -175,19 +240,29 @@ for (const scene of ['menu', 'play']) {
   figures.ratio[scene] = median(ratios[scene]);
 }
 const range = (v) => `${Math.min(...v)} to ${Math.max(...v)}`;
-console.log(`bare loop ${figures.fps.bare} fps; menu / bare ${figures.ratio.menu} (rounds ${range(ratios.menu)}), ` +
-  `play / bare ${figures.ratio.play} (rounds ${range(ratios.play)}) (medians of ${o.rounds} rounds; load ${figures.load.join(' ')})`);
+console.log(
+  `bare loop ${figures.fps.bare} fps; menu / bare ${figures.ratio.menu} (rounds ${range(ratios.menu)}), ` +
+    `play / bare ${figures.ratio.play} (rounds ${range(ratios.play)}) (medians of ${o.rounds} rounds; load ${figures.load.join(' ')})`,
+);
 const mb = (n) => (n / 1e6).toFixed(2);
-console.log(`first frame ${figures.first_frame_ms.visit} ms after navigation at a first visit ` +
-  `(${figures.first_frame_ms.running} ms in a browser already running), ` +
-  `${figures.first_frame_ms.later} ms at later ones (medians of ${first.visit.length})`);
-console.log(`site: ${figures.site.files} files, ${mb(figures.site.served)} MB as served, ${mb(figures.site.gzip)} MB gzip-compressed`);
-console.log(`slow 4G, a server that compresses nothing: first frame ${figures.slow_4g.first_frame_ms} ms after navigation ` +
-  `(${slow.first.map((t) => t.toFixed(0)).join(', ')}), ${(figures.slow_4g.bytes_before / 1000).toFixed(0)} KB before it, ` +
-  `music ${figures.slow_4g.music_after_key_ms} ms after a key (medians of ${slow.first.length} first visits)`);
+console.log(
+  `first frame ${figures.first_frame_ms.visit} ms after navigation at a first visit ` +
+    `(${figures.first_frame_ms.running} ms in a browser already running), ` +
+    `${figures.first_frame_ms.later} ms at later ones (medians of ${first.visit.length})`,
+);
+console.log(
+  `site: ${figures.site.files} files, ${mb(figures.site.served)} MB as served, ${mb(figures.site.gzip)} MB gzip-compressed`,
+);
+console.log(
+  `slow 4G, a server that compresses nothing: first frame ${figures.slow_4g.first_frame_ms} ms after navigation ` +
+    `(${slow.first.map((t) => t.toFixed(0)).join(', ')}), ${(figures.slow_4g.bytes_before / 1000).toFixed(0)} KB before it, ` +
+    `music ${figures.slow_4g.music_after_key_ms} ms after a key (medians of ${slow.first.length} first visits)`,
+);
 if (figures.lighthouse) {
-  console.log(`Lighthouse, phone: performance ${figures.lighthouse.score} (${audits.score.join(', ')}), largest paint ` +
-    `${figures.lighthouse.lcp_ms} ms, blocking ${figures.lighthouse.tbt_ms} ms (medians of ${audits.score.length})`);
+  console.log(
+    `Lighthouse, phone: performance ${figures.lighthouse.score} (${audits.score.join(', ')}), largest paint ` +
+      `${figures.lighthouse.lcp_ms} ms, blocking ${figures.lighthouse.tbt_ms} ms (medians of ${audits.score.length})`,
+  );
 } else {
   console.log('Lighthouse: not installed (scripts/bench installs it in bench/web/)');
 }

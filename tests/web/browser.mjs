@@ -29,9 +29,17 @@ export async function waitUntil(what, predicate, timeout = 10000) {
 
 // ---- The site, served as a web server would ------------------------------
 
-const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm',
-  '.png': 'image/png', '.json': 'application/json', '.webmanifest': 'application/manifest+json',
-  '.data': 'application/octet-stream', '.mp3': 'audio/mpeg' };
+const types = {
+  '.html': 'text/html',
+  '.js': 'text/javascript',
+  '.css': 'text/css',
+  '.wasm': 'application/wasm',
+  '.png': 'image/png',
+  '.json': 'application/json',
+  '.webmanifest': 'application/manifest+json',
+  '.data': 'application/octet-stream',
+  '.mp3': 'audio/mpeg',
+};
 
 // The folder served can be changed (server.root), as a new build replaces a site.
 export function serve(root) {
@@ -42,8 +50,10 @@ export function serve(root) {
       res.writeHead(404).end('not found');
       return;
     }
-    res.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream',
-      'Cache-Control': 'no-cache' });
+    res.writeHead(200, {
+      'Content-Type': types[path.extname(file)] || 'application/octet-stream',
+      'Cache-Control': 'no-cache',
+    });
     fs.createReadStream(file).pipe(res);
   });
   server.root = root;
@@ -52,18 +62,41 @@ export function serve(root) {
 
 // ---- The browser ------------------------------------------------------------
 
-export const chromiumArgs = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+export const chromiumArgs = [
+  '--no-sandbox',
+  '--disable-gpu',
+  '--disable-quic',
+  '--no-first-run',
+  '--disable-background-networking',
+  '--disable-component-update',
+  '--disable-sync',
+];
 
 // A fresh profile per case; the page's console kept for the case's checks.
 // profile: a folder to keep (a browser started again on it, as after a
 // restart), removed by the caller; by default a fresh one, removed at close.
 // device: playwright's isMobile, hasTouch and deviceScaleFactor, for a phone.
-export async function openBrowser({ viewport = { width: 900, height: 720 }, args = [], route, ignoreDefaultArgs, headed, env, profile, device } = {}) {
+export async function openBrowser({
+  viewport = { width: 900, height: 720 },
+  args = [],
+  route,
+  ignoreDefaultArgs,
+  headed,
+  env,
+  profile,
+  device,
+} = {}) {
   const own = !profile;
   if (own) profile = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: '/usr/bin/chromium', headless: !headed, args: chromiumArgs.concat(args), viewport, ignoreDefaultArgs, env, ...device });
+    executablePath: '/usr/bin/chromium',
+    headless: !headed,
+    args: chromiumArgs.concat(args),
+    viewport,
+    ignoreDefaultArgs,
+    env,
+    ...device,
+  });
   const page = context.pages()[0] || (await context.newPage());
   const consoleLines = [];
   page.on('console', (m) => consoleLines.push(`${m.type()}: ${m.text()}`));
@@ -76,8 +109,14 @@ export async function openBrowser({ viewport = { width: 900, height: 720 }, args
     const cdp = await context.newCDPSession(p);
     return async (fn, ...args) => {
       const expression = `(${fn})(...${JSON.stringify(args)})`;
-      const r = await cdp.send('Runtime.evaluate', { expression, returnByValue: true, awaitPromise: true, userGesture: false });
-      if (r.exceptionDetails) throw new Error(`in the page: ${r.exceptionDetails.exception?.description || r.exceptionDetails.text}`);
+      const r = await cdp.send('Runtime.evaluate', {
+        expression,
+        returnByValue: true,
+        awaitPromise: true,
+        userGesture: false,
+      });
+      if (r.exceptionDetails)
+        throw new Error(`in the page: ${r.exceptionDetails.exception?.description || r.exceptionDetails.text}`);
       return r.result.value;
     };
   };
@@ -89,13 +128,13 @@ export async function openBrowser({ viewport = { width: 900, height: 720 }, args
   return { context, page, peek, peekOn, console: consoleLines, close };
 }
 
-
 // A private X display with openbox managing it, for a browser window that
 // real key presses (xdotool, through the X server) reach as a player's do.
 export async function desktop() {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-x-'));
-  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
-    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1024x768x24', '-nolisten', 'tcp'], {
+    stdio: ['ignore', 'ignore', 'ignore', 'pipe'],
+  });
   const number = await new Promise((resolve, reject) => {
     let text = '';
     xvfb.stdio[3].on('data', (d) => {
@@ -104,8 +143,13 @@ export async function desktop() {
     });
     xvfb.on('exit', (code) => reject(new Error(`Xvfb ended with status ${code}`)));
   });
-  const env = { ...process.env, DISPLAY: `:${number}`, HOME: home, XDG_CONFIG_HOME: path.join(home, 'config'),
-    XDG_CACHE_HOME: path.join(home, 'cache') };
+  const env = {
+    ...process.env,
+    DISPLAY: `:${number}`,
+    HOME: home,
+    XDG_CONFIG_HOME: path.join(home, 'config'),
+    XDG_CACHE_HOME: path.join(home, 'cache'),
+  };
   const wm = spawn('openbox', ['--sm-disable'], { env, stdio: 'ignore' });
   // Openbox announces itself before its event loop runs, and a window mapped
   // in between may never be managed: ready once a window of ours is in its
@@ -113,7 +157,7 @@ export async function desktop() {
   const read = (...args) => {
     try {
       return execFileSync(args[0], args.slice(1), { env, stdio: ['ignore', 'pipe', 'ignore'] }).toString();
-    } catch (e) {
+    } catch {
       return '';
     }
   };
@@ -121,7 +165,10 @@ export async function desktop() {
   for (;;) {
     const probe = spawn('xmessage', ['-name', 'quorvane-wm-probe', 'probe'], { env, stdio: 'ignore' });
     const managed = () => {
-      const ours = read('xdotool', 'search', '--classname', 'quorvane-wm-probe').split(/\s+/).filter(Boolean).map(Number);
+      const ours = read('xdotool', 'search', '--classname', 'quorvane-wm-probe')
+        .split(/\s+/)
+        .filter(Boolean)
+        .map(Number);
       const listed = (read('xprop', '-root', '_NET_CLIENT_LIST').match(/0x[0-9a-f]+/g) || []).map(Number);
       return listed.some((w) => ours.includes(w));
     };
