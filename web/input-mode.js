@@ -27,8 +27,7 @@
   document.addEventListener(
     'keydown',
     (event) => {
-      const t = event.target;
-      if (!event.isTrusted || (t && (t.tagName === 'INPUT' || t.tagName === 'TEXTAREA' || t.isContentEditable))) return;
+      if (!event.isTrusted || quorvaneKeyboard.inField(event)) return;
       use('keys');
     },
     true,

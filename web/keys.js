@@ -6,7 +6,7 @@
 'use strict';
 
 (() => {
-  const codes = { ArrowLeft: 37, ArrowUp: 38, ArrowRight: 39, ArrowDown: 40, Space: 32, Escape: 27 };
+  const codes = quorvaneKeyboard.codes;
   const names = { Space: ' ', Escape: 'Escape' };
   const holders = new Map(); // holder -> the keys it holds, in the order taken
   const count = new Map(); // key -> how many holders hold it
@@ -56,10 +56,11 @@
     send('keyup', key);
   }
 
-  // The game lets go of every key when the page loses focus; so do the holders.
-  window.addEventListener('blur', () => {
+  // Every holder lets go: the game calls it as it lets go of every key
+  // (Module.onKeysReleased, page.js).
+  function releaseAll() {
     for (const holder of [...holders.keys()]) hold(holder, []);
-  });
+  }
 
-  window.quorvaneKeys = { hold, tap, holds: (holder) => holders.get(holder) || [] };
+  window.quorvaneKeys = { hold, tap, releaseAll, holds: (holder) => holders.get(holder) || [] };
 })();

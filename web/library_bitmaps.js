@@ -13,15 +13,6 @@ mergeInto(LibraryManager.library, {
   // instead, straight into a canvas; anything else goes on to the library's.
   $QuorvaneBitmaps: {
     due: 0, // until when the image loads may keep the thread (performance.now())
-    // A turn for the page, then f.
-    later: function (f) {
-      var turn = new MessageChannel();
-      turn.port1.onmessage = function () {
-        turn.port1.close();
-        f();
-      };
-      turn.port2.postMessage(0);
-    },
     // The BMP read into a new canvas, given to done; null if it is not one
     // of those. A few milliseconds of rows at a time, the page having its
     // turns in between: the background alone held the thread 25 ms here at
@@ -58,7 +49,7 @@ mergeInto(LibraryManager.library, {
       var px = new Uint32Array(image.data.buffer);
       var y = 0;
       var band = function () {
-        for (var until = performance.now() + 4; y < rows && performance.now() < until; ) {
+        for (var until = quorvaneTurns.due(); y < rows && performance.now() < until; ) {
           for (var end = Math.min(rows, y + 16); y < end; y++) {
             var from = offset + (height > 0 ? rows - 1 - y : y) * pitch; // bottom row first unless the height is negative
             for (var x = 0, to = y * width; x < width; x++, from += step, to++) {
@@ -66,7 +57,7 @@ mergeInto(LibraryManager.library, {
             }
           }
         }
-        if (y < rows) return QuorvaneBitmaps.later(band);
+        if (y < rows) return quorvaneTurns.later(band);
         ctx.putImageData(image, 0, 0);
         canvas.quorvaneBitmap = true;
         done(canvas);
@@ -120,8 +111,8 @@ mergeInto(LibraryManager.library, {
         wakeUp(surf);
       };
       if (performance.now() < QuorvaneBitmaps.due) return load();
-      QuorvaneBitmaps.later(function () {
-        QuorvaneBitmaps.due = performance.now() + 4;
+      quorvaneTurns.later(function () {
+        QuorvaneBitmaps.due = quorvaneTurns.due();
         load();
       });
     });

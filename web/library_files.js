@@ -33,11 +33,10 @@ mergeInto(LibraryManager.library, {
       set.streamed.forEach(function (s) {
         QuorvaneFiles.streamed[PATH_FS.resolve(s.path)] = s.address;
       });
-      var files = set.files.slice(),
-        next = new MessageChannel();
-      next.port1.onmessage = function () {
-        var start = performance.now();
-        while (files.length && performance.now() - start < 4) {
+      var files = set.files.slice();
+      var putSome = function () {
+        var until = quorvaneTurns.due();
+        while (files.length && performance.now() < until) {
           var path = PATH_FS.resolve(files[0].path);
           FS.mkdirTree(PATH.dirname(path));
           // The file keeps the unpacked bytes as they are, uncopied.
@@ -53,15 +52,13 @@ mergeInto(LibraryManager.library, {
             true,
           );
         }
-        if (files.length) return next.port2.postMessage(0);
+        if (files.length) return quorvaneTurns.later(putSome);
         // The game starts in a turn of its own.
-        next.port1.onmessage = function () {
-          next.port1.close();
+        quorvaneTurns.later(function () {
           removeRunDependency('quorvane-data');
-        };
-        next.port2.postMessage(0);
+        });
       };
-      next.port2.postMessage(0);
+      quorvaneTurns.later(putSome);
     },
   },
   $QuorvaneFiles__deps: ['$FS', '$PATH', '$PATH_FS'],

@@ -279,17 +279,12 @@ mergeInto(LibraryManager.library, {
           // The reading, the browser's own and what follows each in a turn of
           // their own: the game's start held the page's thread 35 to 90 ms
           // here from its first line to its first image.
-          var turn = function () {
-            return new Promise(function (resolve) {
-              setTimeout(resolve, 0);
-            });
-          };
-          await turn();
+          await quorvaneTurns.next();
           var family = 'quorvane-font-' + Object.keys(QuorvaneFont.faces).length;
           var face = new FontFace(family, bytes);
           await face.load();
           document.fonts.add(face);
-          await turn();
+          await quorvaneTurns.next();
           QuorvaneFont.faces[key] = { family: family, metrics: metrics };
         } catch (e) {
           var missing = e && e.code === 'ENOENT';

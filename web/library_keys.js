@@ -16,15 +16,13 @@ mergeInto(LibraryManager.library, {
   $QuorvaneKeys: {
     delay: 0,
     interval: 0,
-    held: null, // {event, since, first}
+    held: null, // the key pressed last, while held: {keyCode, location, since, first}
     onPress: [], // the page's calls at a key press or click, e.g. to start the sound
-    scrolling: { 32: 1, 33: 1, 34: 1, 35: 1, 36: 1, 37: 1, 38: 1, 39: 1, 40: 1 },
+    // quorvaneKeyboard: web/keyboard.js, shared with the page's scripts.
     install: function () {
       var receive = function (event) {
-        var t = event.target;
-        if (t && (t.tagName === 'INPUT' || t.tagName === 'TEXTAREA' || t.tagName === 'SELECT' || t.isContentEditable))
-          return;
-        if (event.keyCode in QuorvaneKeys.scrolling) event.preventDefault();
+        if (quorvaneKeyboard.inField(event)) return;
+        if (quorvaneKeyboard.scrolls(event.keyCode)) event.preventDefault();
         if (event.type === 'keydown') {
           QuorvaneKeys.onPress.forEach(function (f) {
             f(event);
@@ -45,14 +43,17 @@ mergeInto(LibraryManager.library, {
           });
         });
       });
-      // A key let go while the page had no focus sends no release: release
-      // whatever is held, as the desktop does when its window loses focus.
-      window.addEventListener('blur', function () {
-        QuorvaneKeys.held = null;
-        for (var code in SDL.keyboardMap) {
-          SDL.events.push({ type: 'keyup', keyCode: SDL.keyboardMap[code] });
-        }
-      });
+      window.addEventListener('blur', QuorvaneKeys.release);
+    },
+    // Every key let go, the page's own controls' too (Module.onKeysReleased,
+    // keys.js), as the desktop does when its window loses focus: a key let go
+    // while the page has no focus, or is out of sight, sends no release.
+    release: function () {
+      QuorvaneKeys.held = null;
+      if (Module['onKeysReleased']) Module['onKeysReleased']();
+      for (var code in SDL.keyboardMap) {
+        SDL.events.push({ type: 'keyup', keyCode: SDL.keyboardMap[code] });
+      }
     },
     check: function () {
       var held = QuorvaneKeys.held;

@@ -118,6 +118,8 @@
     },
     onGameEnd: ended,
     onFirstFrame: () => keepOffline(),
+    // The game has let go of every key (at blur): so do the touch controls and gamepads.
+    onKeysReleased: () => window.quorvaneKeys?.releaseAll(),
     playerName: () => nameBox.value,
     onAbort: (what) => fail('Quorvane stopped: ' + what),
     // The browser holds the music back until the player presses a key or clicks.

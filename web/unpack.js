@@ -34,13 +34,13 @@ window.quorvaneUnpack = (Module, fail) => {
         },
       });
       const unpacked = response.body.pipeThrough(pieces).pipeThrough(new DecompressionStream('gzip')).getReader();
-      let since = performance.now();
+      let due = quorvaneTurns.due();
       for (let part = await unpacked.read(); !part.done; part = await unpacked.read()) {
         parts.push(part.value);
         size += part.value.length;
-        if (performance.now() - since > 4) {
-          await new Promise((resolve) => setTimeout(resolve, 0));
-          since = performance.now();
+        if (performance.now() > due) {
+          await quorvaneTurns.next();
+          due = quorvaneTurns.due();
         }
       }
     } catch (e) {
@@ -105,6 +105,6 @@ window.quorvaneUnpack = (Module, fail) => {
   unpack('quorvane-js.bin').then((bytes) => {
     const script = document.createElement('script');
     script.text = new TextDecoder().decode(bytes);
-    setTimeout(() => document.body.appendChild(script), 0);
+    quorvaneTurns.later(() => document.body.appendChild(script));
   }, cannot('its code'));
 };
