@@ -25,6 +25,13 @@ import path from 'node:path';
 import puppeteer from 'puppeteer-core';
 import { check, openBrowser, waitUntil } from './browser.mjs';
 
+// Ended from outside (a time limit, Ctrl+C), a case still leaves no browser
+// running: the signal ends the process through exit, where each driver's
+// own ending runs.
+for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP']) {
+  process.once(signal, () => process.exit(128 + os.constants.signals[signal]));
+}
+
 // WebDriver's own key values for the keys playwright names.
 const KEYS = {
   ArrowUp: '\uE013',
