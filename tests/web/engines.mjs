@@ -16,14 +16,16 @@
 //   page's context), WebKit's request(method, path, body) (WebDriver, in the session)
 // options: env (added to the browser's), prefs (Firefox's), args (Chromium's
 // or MiniBrowser's), phone (touch: Chromium's emulation, Firefox's touch
-// events and coarse pointer), viewport {width, height}.
+// events and coarse pointer), viewport {width, height}, tabs (Chromium as
+// Firefox is driven, puppeteer's browser and page: a tab behind another
+// hidden, back and forward from the cache; no phone).
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
-import { check, openBrowser, waitUntil } from './browser.mjs';
+import { check, chromiumArgs, openBrowser, waitUntil } from './browser.mjs';
 
 // WebDriver's own key values for the keys playwright names.
 const KEYS = { ArrowUp: '\uE013', ArrowDown: '\uE015', ArrowLeft: '\uE012', ArrowRight: '\uE014', Space: ' ', Escape: '\uE00C',
@@ -70,11 +72,22 @@ async function openChromium({ env, args = [], phone, viewport }) {
     tap: (x, y) => touch('touchStart', x, y).then(() => touch('touchEnd')), shot: (file) => page.screenshot({ path: file }) };
 }
 
-async function openFirefox({ env, prefs = {}, phone, viewport }) {
-  const profile = fresh('firefox');
-  const touch = phone ? { 'dom.w3c_touch_events.enabled': 1, 'ui.primaryPointerCapabilities': 1, 'ui.allPointerCapabilities': 1 } : {};
-  const browser = await puppeteer.launch({ browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true, userDataDir: profile,
-    protocol: 'webDriverBiDi', env: { ...process.env, ...env }, extraPrefsFirefox: { ...touch, ...prefs }, defaultViewport: viewport });
+// Firefox, or Chromium where a case needs it as a player has it (tabs): both
+// driven by puppeteer over WebDriver BiDi. Playwright emulates the focus of
+// every page it drives, which Chromium counts as a capture that keeps the page
+// shown (a tab behind another never hides), and it turns the back/forward
+// cache off.
+const bidiLaunch = {
+  firefox: ({ prefs = {}, phone }) => ({ browser: 'firefox', executablePath: '/usr/bin/firefox-esr', extraPrefsFirefox: { ...prefs,
+    ...(phone && { 'dom.w3c_touch_events.enabled': 1, 'ui.primaryPointerCapabilities': 1, 'ui.allPointerCapabilities': 1 }) } }),
+  chromium: ({ args = [] }) => ({ browser: 'chrome', executablePath: '/usr/bin/chromium', args: [...chromiumArgs, ...args],
+    ignoreDefaultArgs: ['--mute-audio'] }),
+};
+
+async function openBiDi(engine, { env, viewport, ...options }) {
+  const profile = fresh(engine);
+  const browser = await puppeteer.launch({ ...bidiLaunch[engine](options), headless: true, userDataDir: profile,
+    protocol: 'webDriverBiDi', env: { ...process.env, ...env }, defaultViewport: viewport });
   const page = (await browser.pages())[0];
   await page.setViewport(viewport);
   const context = page.mainFrame()._id;
@@ -167,7 +180,8 @@ async function openWebKit({ env, args = [], viewport }) {
 }
 
 export async function open(engine, options = {}) {
-  const opener = { chromium: openChromium, firefox: openFirefox, webkit: openWebKit }[engine];
+  const opener = { chromium: options.tabs ? (o) => openBiDi(engine, o) : openChromium, firefox: (o) => openBiDi(engine, o),
+    webkit: openWebKit }[engine];
   check(opener, `no engine ${engine}`);
   const viewport = options.viewport || (options.phone ? { width: 915, height: 412 } : { width: 900, height: 720 });
   return { engine, ...(await opener({ ...options, viewport })) };
