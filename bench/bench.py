@@ -34,6 +34,9 @@ STEPS = {  # in order, each named after the stamp that ends it (first_flip.c's, 
     "sdl_init": "SDL_Init", "video_mode": "SDL_SetVideoMode",
     "loaded": "font, audio, images, music", "flip_called": "first frame drawn, 5 ms wait",
     "flipped": "first SDL_Flip"}
+# The Debian packages whose versions the figures depend on, named in the report when installed.
+PACKAGES = ["libsdl1.2-compat-shim", "libsdl2-2.0-0", "libsdl-mixer1.2", "libsdl-ttf2.0-0", "libgl1-mesa-dri",
+            "xvfb", "openbox", "emscripten", "chromium", "firefox-esr", "libwebkit2gtk-4.1-0"]
 median = statistics.median
 
 
@@ -49,7 +52,11 @@ def options():
     p.add_argument("--startup-runs", type=int, default=7, help="timed start-ups per setting (default 7)")
     p.add_argument("--web", metavar="BUILD_WEB", help="also the browser version built there (scripts/web)")
     p.add_argument("--json", help="where the figures go (default: BUILD/bench.json)")
+    p.add_argument("--markdown", help="where their table goes (default: BUILD/bench.md)")
+    p.add_argument("--report", metavar="JSON", help="print the table of figures written before, measuring nothing")
     o = p.parse_args()
+    if o.report:
+        return o
     o.runtimes, o.drivers = o.runtimes.split(","), o.drivers.split(",")
     if not set(o.runtimes) <= {"compat", "classic"} or not set(o.drivers) <= {"headless", "xvfb"}:
         p.error("--runtimes takes compat and classic, --drivers headless and xvfb")
@@ -60,6 +67,7 @@ def options():
     o.child = os.path.join(o.build, "bench", "quorvane_bench")
     o.shim = os.path.join(o.build, "bench", "libquorvane_first_flip.so")
     o.json = o.json or os.path.join(o.build, "bench.json")
+    o.markdown = o.markdown or os.path.join(o.build, "bench.md")
     o.out = os.path.join(o.build, "bench-out")  # the children's raw figures and logs
     for path in (o.game, o.child, o.shim, os.path.join(o.build, "data")):
         if not os.path.exists(path):
@@ -170,7 +178,8 @@ def measure_startup(o, env, name):
 
 
 def measure_web(o):
-    """The browser's figures in the frame table's shape (bench/web/bench.mjs)."""
+    """The browser's figures, one column per browser bench/web/bench.mjs measured: its JSON holds
+    "engines", a list of such figures, or is itself the figures of one (Chromium)."""
     out = os.path.join(o.out, "web.json")
     # As many rounds as the desktop's: the browser's frame rate varies more from round to round.
     subprocess.run(["node", os.path.join(ROOT, "bench", "web", "bench.mjs"), "--tree", o.web, "--json", out,
@@ -178,15 +187,29 @@ def measure_web(o):
                    check=True, stdout=subprocess.DEVNULL)
     with open(out) as f:
         web = json.load(f)
-    scenes = {"bare": {"fps": web["fps"]["bare"]}}
-    for s in ("menu", "play"):
-        scenes[s] = {"fps_ratio": web["ratio"][s], "fps_ratio_rounds": web["ratios"][s]}
-    site = web["site"]
-    return {"runtime": {"sdl": "emscripten"}, "scenes": scenes,
-            "first_frame_ms": web["first_frame_ms"],
-            "slow_4g": {**web["slow_4g"], "kb_before": web["slow_4g"]["bytes_before"] / 1000},
-            "lighthouse": web.get("lighthouse", {}),
-            "site": {"files": site["files"], "served_mb": site["served"] / 1e6, "gzip_mb": site["gzip"] / 1e6}}
+    columns = {}
+    for engine in web.get("engines") or [web]:
+        browser = engine.get("browser", {})
+        columns[engine.get("column") or browser.get("name", "Chromium")] = web_column(engine)
+    return columns
+
+
+def web_column(e):
+    """One browser's figures in the frame table's shape; what it did not measure is left out."""
+    c = {"runtime": {"sdl": "emscripten"}, "browser": e.get("browser", {})}
+    if "fps" in e:
+        c["scenes"] = {"bare": {"fps": e["fps"]["bare"]}}
+        for s, ratio in e.get("ratio", {}).items():
+            c["scenes"][s] = {"fps_ratio": ratio, "fps_ratio_rounds": e["ratios"][s]}
+    for key in ("first_frame_ms", "lighthouse"):
+        if key in e:
+            c[key] = e[key]
+    if "slow_4g" in e:
+        c["slow_4g"] = {**e["slow_4g"], "kb_before": e["slow_4g"]["bytes_before"] / 1000}
+    if "site" in e:
+        site = e["site"]
+        c["site"] = {"files": site["files"], "served_mb": site["served"] / 1e6, "gzip_mb": site["gzip"] / 1e6}
+    return c
 
 
 def attempt(results, keys, what, measure):
@@ -204,106 +227,138 @@ def cell(value, decimals, target):
     if value is None or isinstance(value, str):
         return value or "-"
     if isinstance(value, (bool, list)):
-        return ("yes" if value else "NO") if isinstance(value, bool) else ",".join(map(str, value))
-    text = f"{value:.{decimals}f}"
+        return ("yes" if value else "NO") if isinstance(value, bool) else ", ".join(map(str, value))
+    text = f"{value:,.{decimals}f}"
     return text if target is None else text + (" ok" if target(value) else " SHORT")
 
 
-def table(title, columns, rows):
-    """columns: (heading, heading, figures); rows: (label, key path[, decimals[, target]])."""
-    width = max(14, *(len(c[1]) + 2 for c in columns))
-    print(f"\n{title:<46}" + "".join(f"{c[0]:>{width}}" for c in columns))
-    print(f"{'':<46}" + "".join(f"{c[1]:>{width}}" for c in columns))
+def table(out, title, columns, rows):
+    """A Markdown table. columns: (heading, figures); rows: (label, key path[, decimals[, target]])."""
+    out += [f"\n#### {title}\n", "| | " + " | ".join(c[0] for c in columns) + " |",
+            "|---|" + "---:|" * len(columns)]
     for label, path, decimals, target in (r + (1, None)[len(r) - 2:] for r in rows):
         texts = []
-        for _, _, figures in columns:
+        for _, figures in columns:
+            failed = "error" in figures
             try:
                 for key in path:
                     figures = figures[key]
                 texts.append(cell(figures, decimals, target))
             except KeyError:
-                texts.append("failed" if "error" in columns[len(texts)][2] else "-")
-        print(f"  {label:<44}" + "".join(f"{t:>{width}}" for t in texts))
+                texts.append("failed" if failed else "-")
+        out.append(f"| {label} | " + " | ".join(texts) + " |")
 
 
-def print_report(o, bench):
-    frames = [(r, d, bench["frames"][r][d]) for r in o.runtimes for d in o.drivers]
+def debian_versions(packages):
+    """The installed versions of the Debian packages the figures came from, those installed."""
+    found = subprocess.run(["dpkg-query", "-W", "-f", "${db:Status-Abbrev}${Package} ${Version}\\n", *packages],
+                           capture_output=True, text=True).stdout.split("\n")
+    return [line[3:] for line in found if line.startswith("ii ")]
+
+
+def report(bench):
+    """The figures as Markdown: a heading with the date, the machine and its load, the versions
+    measured, then one table per part."""
+    frames = [(r, d, f) for r, by in bench["frames"].items() for d, f in by.items()]
+    runtimes = list(bench["frames"])
+    web = bench.get("web", {})
     load = bench["load_average"]
-    print(f"\nQuorvane benchmark: load average {load['start']:.2f} at start, {load['end']:.2f} at end, "
-          f"{bench['cores']} cores; {o.rounds} rounds of {o.frames} frames per scene, turns interleaved")
+    loads = lambda v: ", ".join(f"{x:.2f}" for x in v)
+    out = [f"### Benchmark run of {bench['date']}", "",
+           f"{bench['cores']} cores ({bench['cpu']}); load average (1, 5, 15 min) {loads(load['start'])} "
+           f"at the start and {loads(load['end'])} at the end, where 0 is an idle machine and "
+           f"{bench['cores']} keeps every core busy; took {bench['minutes']:.1f} min. "
+           f"{bench['rounds']} rounds of {bench['frames_per_block']} frames per scene, the scenes' turns "
+           f"interleaved; start-ups: medians of {bench['startup_runs']} runs.", ""]
+    versions = []
+    for r in runtimes:
+        rt = next((f["runtime"] for rr, _, f in frames if rr == r and "runtime" in f), {})
+        if rt:
+            versions.append(f"{r}: SDL {rt['sdl']}" + (f" over SDL2 {rt['sdl2']}" if "sdl2" in rt else ""))
+    for name, c in web.items():
+        b = c.get("browser", {})
+        versions.append(f"{name}: {b.get('version', 'version unknown')}")
+        if "version" in c.get("lighthouse", {}):
+            versions.append(f"Lighthouse {c['lighthouse']['version']}")
+    out.append("Versions: " + "; ".join(versions) + ". Debian packages: " + ", ".join(bench["packages"]) + ".")
     ratio, nothing = (lambda v: v >= TARGET_RATIO), (lambda v: v <= 0)
     rows = [("SDL 1.2 API: linked version", ("runtime", "sdl")),
-            ("  sdl12-compat over SDL2", ("runtime", "sdl2")),
-            ("  video driver", ("runtime", "video_driver")),
-            ("  SDL2 renderer", ("runtime", "renderer")),
+            ("SDL2 under sdl12-compat", ("runtime", "sdl2")),
+            ("video driver", ("runtime", "video_driver")),
+            ("SDL2 renderer", ("runtime", "renderer")),
             ("wait per frame, ms", ("frame_wait_ms",), 0)]
     for s in next((list(f["scenes"]) for _, _, f in frames if "scenes" in f), []):
         p = ("scenes", s)
         rows += [("bare loop fps", p + ("fps",))] if s == "bare" else [
             (f"{s} / bare fps, median of rounds (>= {TARGET_RATIO})", p + ("fps_ratio",), 3, ratio),
-            (f"  bare / {s} median frame (>= {TARGET_RATIO})", p + ("frame_ms_ratio",), 3, ratio)]
-        rows += [("  median frame, ms", p + ("frame_ms_median",), 2),
-                 ("  in SDL_Flip, us", p + ("flip_us",), 0),
-                 ("  work before the wait, us cpu", p + ("work_cpu_us",))]
-        rows += [("  heap allocations per frame", p + ("allocs_per_frame",), 2)] if s == "bare" else [
-            ("    of which event polling, us wall", p + ("poll_us",)),
-            ("  heap allocations per frame beyond bare (0)", p + ("allocs_beyond_bare",), 2, nothing),
-            ("    all threads", p + ("allocs_beyond_bare_all_threads",), 2),
-            ("  kept busy every frame", p + ("busy",))]
+            (f"{s}: bare / {s} median frame (>= {TARGET_RATIO})", p + ("frame_ms_ratio",), 3, ratio)]
+        rows += [(f"{s}: median frame, ms", p + ("frame_ms_median",), 2),
+                 (f"{s}: in SDL_Flip, us", p + ("flip_us",), 0),
+                 (f"{s}: work before the wait, us cpu", p + ("work_cpu_us",))]
+        rows += [("bare: heap allocations per frame", p + ("allocs_per_frame",), 2)] if s == "bare" else [
+            (f"{s}: of which event polling, us wall", p + ("poll_us",)),
+            (f"{s}: heap allocations per frame beyond bare (0)", p + ("allocs_beyond_bare",), 2, nothing),
+            (f"{s}: the same, all threads", p + ("allocs_beyond_bare_all_threads",), 2),
+            (f"{s}: kept busy every frame", p + ("busy",))]
     rows += [("score image (render + 1st draw): allocations", ("score_image", "allocs_per_image")),
-             ("  us, median", ("score_image", "us_median")),
+             ("score image: us, median", ("score_image", "us_median")),
              ("peak resident memory, benchmark child, KiB", ("peak_rss_kib",), 0)]
-    columns = [(r, d.replace("xvfb", "Xvfb"), f) for r, d, f in frames]
-    if "web" in bench:
-        columns.append(("browser", "Chromium", bench["web"]))
-    table("frame loop", columns, rows)
+    columns = [(f"{r}, {d.replace('xvfb', 'Xvfb')}", f) for r, d, f in frames]
+    table(out, "Frame loop", columns + list(web.items()), rows)
 
     rows = [(f"first frame after start, ms (<= {TARGET_FIRST_FRAME_MS})", ("first_frame_ms",), 1,
              lambda v: v <= TARGET_FIRST_FRAME_MS),
-            ("  fastest run", ("first_frame_ms_fastest",)),
-            ("  slowest run", ("first_frame_ms_slowest",))]
-    rows += [(f"  {label}", ("steps_ms", k)) for k, label in STEPS.items()]
+            ("fastest run", ("first_frame_ms_fastest",)),
+            ("slowest run", ("first_frame_ms_slowest",))]
+    rows += [(f"step: {label}", ("steps_ms", k)) for k, label in STEPS.items()]
     rows += [("flips inside SDL_SetVideoMode, not counted", ("early_flips",)),
              ("peak resident memory, game in menu, KiB", ("game_peak_rss_kib",), 0)]
-    settings = [(r, d.replace("xvfb", "Xvfb"), s) for r in o.runtimes
-                for d, s in bench["startup"][r].items()]
-    table("start-up (medians of runs; steps add up to each run's total)", settings, rows)
-    if "web" in bench:
+    settings = [(f"{r}, {d.replace('xvfb', 'Xvfb')}", s) for r, by in bench["startup"].items()
+                for d, s in by.items()]
+    table(out, "Start-up (medians of runs; the steps add up to each run's total)", settings, rows)
+    if web:
         mb = lambda v: v / 1e6
         rows = [(f"first frame after navigation, ms (<= {TARGET_WEB_FIRST_FRAME_MS})", ("first_frame_ms", "visit"), 0,
                  lambda v: v <= TARGET_WEB_FIRST_FRAME_MS),
-                ("  in a browser already running", ("first_frame_ms", "running"), 0),
-                ("  at later visits, from the cache", ("first_frame_ms", "later"), 0),
-                (f"  on slow 4G from a plain server, ms (<= {TARGET_SLOW_4G_FIRST_FRAME_MS})",
+                ("the same in a browser already running", ("first_frame_ms", "running"), 0),
+                ("the same at later visits, from the cache", ("first_frame_ms", "later"), 0),
+                (f"slow 4G from a plain server: first frame, ms (<= {TARGET_SLOW_4G_FIRST_FRAME_MS})",
                  ("slow_4g", "first_frame_ms"), 0, lambda v: v <= TARGET_SLOW_4G_FIRST_FRAME_MS),
-                ("    KB fetched before it", ("slow_4g", "kb_before"), 0),
-                ("    music after a key, ms", ("slow_4g", "music_after_key_ms"), 0),
+                ("slow 4G: KB fetched before it", ("slow_4g", "kb_before"), 0),
+                ("slow 4G: music after a key, ms", ("slow_4g", "music_after_key_ms"), 0),
                 (f"Lighthouse phone performance (>= {TARGET_LIGHTHOUSE_SCORE})", ("lighthouse", "score"), 2,
                  lambda v: v >= TARGET_LIGHTHOUSE_SCORE),
-                ("  largest paint, ms", ("lighthouse", "lcp_ms"), 0),
-                ("  total blocking time, ms", ("lighthouse", "tbt_ms"), 0),
+                ("Lighthouse: largest paint, ms", ("lighthouse", "lcp_ms"), 0),
+                ("Lighthouse: total blocking time, ms", ("lighthouse", "tbt_ms"), 0),
                 ("files of the site", ("site", "files"), 0),
-                (f"  MB as served (< {mb(TARGET_SITE_BYTES):.0f})", ("site", "served_mb"), 2,
+                (f"site: MB as served (< {mb(TARGET_SITE_BYTES):.0f})", ("site", "served_mb"), 2,
                  lambda v: v < mb(TARGET_SITE_BYTES)),
-                ("  MB gzip-compressed", ("site", "gzip_mb"), 2)]
-        table("the browser version", [("browser", "Chromium", bench["web"])], rows)
-        if "error" in bench["web"]:
-            print(f"\nbrowser: {bench['web']['error']}")
-    for section in ("frames", "startup"):
-        for r, by in bench[section].items():
-            for d, v in by.items():
-                if "error" in v:
-                    print(f"\n{section} {r} {d}: {v['error']}")
+                ("site: MB gzip-compressed", ("site", "gzip_mb"), 2)]
+        table(out, "The browser version", list(web.items()), rows)
+    errors = [f"{name}: {c['error']}" for name, c in web.items() if "error" in c]
+    errors += [f"{section} {r} {d}: {v['error']}" for section in ("frames", "startup")
+               for r, by in bench[section].items() for d, v in by.items() if "error" in v]
+    if errors:
+        out += ["", "Failed:", ""] + [f"- {e}" for e in errors]
+    return "\n".join(out) + "\n"
 
 
 def main():
     o = options()
+    if o.report:
+        with open(o.report) as f:
+            print(report(json.load(f)), end="")
+        return 0
     harness.log = lambda message: None  # the harness's word on every process started
     harness.install_signal_handlers()
     os.makedirs(o.out, exist_ok=True)
-    bench = {"load_average": {"start": os.getloadavg()[0]}, "cores": os.cpu_count(), "rounds": o.rounds,
+    started = time.time()
+    with open("/proc/cpuinfo") as f:
+        cpu = next((line.split(":", 1)[1].strip() for line in f if line.startswith("model name")), "unknown CPU")
+    bench = {"date": time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime(started)), "cpu": cpu,
+             "load_average": {"start": os.getloadavg()}, "cores": os.cpu_count(), "rounds": o.rounds,
              "frames_per_block": o.frames, "startup_runs": o.startup_runs,
-             "frames": {}, "startup": {}}
+             "packages": debian_versions(PACKAGES), "frames": {}, "startup": {}}
     x_server = Xvfb(os.path.join(o.out, "xvfb.log")) if "xvfb" in o.drivers else contextlib.nullcontext()
     with tempfile.TemporaryDirectory(prefix="quorvane-bench-") as data_home, x_server as xvfb:
         for runtime in o.runtimes:
@@ -325,15 +380,19 @@ def main():
         try:
             bench["web"] = measure_web(o)
         except (subprocess.CalledProcessError, OSError, KeyError) as e:
-            bench["web"] = {"error": str(e)}
+            bench["web"] = {"browser": {"error": str(e)}}
             print(f"  failed: {e}", flush=True)
-    bench["load_average"]["end"] = os.getloadavg()[0]
+    bench["load_average"]["end"] = os.getloadavg()
+    bench["minutes"] = (time.time() - started) / 60
     with open(o.json, "w") as f:
         json.dump(bench, f, indent=1)
-    print_report(o, bench)
-    print(f"\nfigures written to {o.json}")
-    failed = any("error" in v for section in ("frames", "startup")
-                 for by in bench[section].values() for v in by.values()) or "error" in bench.get("web", {})
+    markdown = report(bench)
+    with open(o.markdown, "w") as f:
+        f.write(markdown)
+    print("\n" + markdown)
+    print(f"figures written to {o.json}, this table to {o.markdown}")
+    parts = [v for section in ("frames", "startup") for by in bench[section].values() for v in by.values()]
+    failed = any("error" in v for v in parts + list(bench.get("web", {}).values()))
     return 1 if failed else 0
 
 

@@ -11,8 +11,9 @@
 #include <string>
 
 #include "app/shell.h"
+#include "env_guard.h"
 #include "layout.h"
-#include "platform/scores.h"
+#include "platform/score_text.h"
 #include "screens/frame.h"
 #include "screens/high_scores.h"
 #include "screens/menu.h"
@@ -29,34 +30,17 @@ protected:
     void SetUp() override
     {
         GameTest::SetUp();
-        if (TTF_WasInit() == 0) {
-            ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
-        }
-        game.font = TTF_OpenFont(QUORVANE_TEST_FONT, 12);
-        game.title_font = TTF_OpenFont(QUORVANE_TEST_FONT, 30);
-        game.table_font = TTF_OpenFont(QUORVANE_TEST_FONT, 18);
-        ASSERT_NE(game.table_font, nullptr) << QUORVANE_TEST_FONT << ": " << SDL_GetError();
-        game.text_colour = SDL_Color{55, 55, 255, 0};
+        start_text();
         char dir[] = "/tmp/quorvane-high-scores-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         data_home = dir;
-        const char* old = getenv("XDG_DATA_HOME");
-        had_data_home = old != nullptr;
-        if (had_data_home) old_data_home = old;
-        setenv("XDG_DATA_HOME", dir, 1);
+        EnvGuard::set("XDG_DATA_HOME", dir);
         file = data_home / "quorvane" / "scores";
     }
     void TearDown() override
     {
         if (game.state == HIGH_SCORES) close_high_scores();
-        for (TTF_Font* f : {game.font, game.title_font, game.table_font}) {
-            if (f != nullptr) TTF_CloseFont(f);
-        }
-        if (had_data_home) {
-            setenv("XDG_DATA_HOME", old_data_home.c_str(), 1);
-        } else {
-            unsetenv("XDG_DATA_HOME");
-        }
+        close_fonts();
         fs::remove_all(data_home);
         GameTest::TearDown();
     }
@@ -94,9 +78,8 @@ protected:
         EXPECT_EQ(parse_scores(text.data(), text.size(), table), 0) << text;
         return table;
     }
+    EnvGuard env{"XDG_DATA_HOME", "HOME"};
     fs::path data_home, file;
-    bool had_data_home = false;
-    std::string old_data_home;
 };
 
 }  // namespace
@@ -248,7 +231,7 @@ TEST_F(HighScoresTest, AnUnwritableTableWarnsOnceAndPlaysOnInMemory)
 {
     const fs::path blocker = data_home / "a-file";
     std::ofstream(blocker) << "not a folder";
-    setenv("XDG_DATA_HOME", blocker.c_str(), 1);
+    EnvGuard::set("XDG_DATA_HOME", blocker.c_str());
     testing::internal::CaptureStderr();
     load_score_table();
     last_life_against(2);
@@ -272,14 +255,11 @@ TEST_F(HighScoresTest, AnUnwritableTableWarnsOnceAndPlaysOnInMemory)
 
 TEST_F(HighScoresTest, WithoutAPlaceForTheTableTheGameStillKeepsItInMemory)
 {
-    unsetenv("XDG_DATA_HOME");
-    const char* home = getenv("HOME");
-    const std::string saved_home = home != nullptr ? home : "";
-    unsetenv("HOME");
+    EnvGuard::set("XDG_DATA_HOME", nullptr);
+    EnvGuard::set("HOME", nullptr);
     testing::internal::CaptureStderr();
     load_score_table();
     const std::string said = testing::internal::GetCapturedStderr();
-    if (!saved_home.empty()) setenv("HOME", saved_home.c_str(), 1);
     EXPECT_NE(said.find("not being saved"), std::string::npos) << said;
     last_life_against(1);
     frame();

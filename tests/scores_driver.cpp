@@ -17,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/names.h"
 #include "platform/scores.h"
 
 namespace {

@@ -16,13 +16,16 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "env_guard.h"
+#include "platform/names.h"
+#include "platform/score_text.h"
 #include "platform/scores.h"
+#include "ranking.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -118,37 +121,6 @@ const std::string header = std::string(score_header) + "\n";
     }
     return ::testing::AssertionSuccess();
 }
-
-// Sets or clears environment variables for one test and puts them back after.
-class EnvGuard {
-public:
-    explicit EnvGuard(std::initializer_list<const char*> names)
-    {
-        for (const char* n : names) {
-            const char* v = getenv(n);
-            saved.push_back({n, v != nullptr ? std::optional<std::string>(v) : std::nullopt});
-        }
-    }
-    ~EnvGuard()
-    {
-        for (const auto& [n, v] : saved) {
-            if (v)
-                setenv(n.c_str(), v->c_str(), 1);
-            else
-                unsetenv(n.c_str());
-        }
-    }
-    static void set(const char* name, const char* value)
-    {
-        if (value != nullptr)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-};
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/shell.h"
+#include "platform/device.h"
 
 namespace {
 SDL_Surface* screen = nullptr;
@@ -24,6 +25,25 @@ SDL_Surface* solid_image(int w, int h, int r, int g, int b)
                                           screen->format->Gmask, screen->format->Bmask, 0);
     SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, r, g, b));
     return s;
+}
+
+void start_text()
+{
+    if (TTF_WasInit() == 0) {
+        ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
+    }
+    open_fonts(QUORVANE_TEST_FONT);
+    ASSERT_NE(game.font, nullptr) << QUORVANE_TEST_FONT << ": " << SDL_GetError();
+    ASSERT_NE(game.table_font, nullptr) << QUORVANE_TEST_FONT << ": " << SDL_GetError();
+    set_text_colour();
+}
+
+void close_fonts()
+{
+    for (TTF_Font** f : {&game.font, &game.title_font, &game.table_font}) {
+        if (*f != nullptr) TTF_CloseFont(*f);
+        *f = nullptr;
+    }
 }
 
 void GameTest::SetUp()

@@ -25,6 +25,13 @@ protected:
     static void tap(SDLKey key);
 };
 
+// Start-up's text steps, for tests that render text: the text engine, the
+// game's fonts opened as start-up opens them but from the data set's font file
+// (QUORVANE_TEST_FONT, wherever the test runs), and the text colour. A font
+// that cannot be opened fails the test. close_fonts closes them again.
+void start_text();
+void close_fonts();
+
 // A 16-bit surface of the display's format filled with one colour.
 SDL_Surface* solid_image(int w, int h, int r, int g, int b);
 

@@ -65,5 +65,5 @@
   });
   // No reading at load: a pad shows itself to a page only at its first
   // press, with gamepadconnected, and the first reading of the pads holds
-  // the page some 50 to 100 ms while the browser starts its gamepad service.
+  // the page while the browser starts its gamepad service.
 })();

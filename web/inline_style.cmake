@@ -1,6 +1,6 @@
 # Writes OUTPUT: the page PAGE with its stylesheet STYLE in its head, where
-# the link to it was. A stylesheet of its own held the page's first paint
-# back by one more round trip (a quarter of a second on a phone's slow link).
+# the link to it was: a stylesheet of its own would hold the page's first
+# paint back by one more round trip.
 #   cmake -DPAGE=web/index.html -DSTYLE=web/style.css -DOUTPUT=site/index.html -P inline_style.cmake
 file(READ ${PAGE} page)
 file(READ ${STYLE} style)

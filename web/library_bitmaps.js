@@ -1,22 +1,15 @@
 // The data set's BMPs, read straight into canvases. emscripten's SDL 1.2
-// hands every image to the browser to decode and reads it back into the
-// module's memory; both held the first frame back, and nothing reads those
-// pixels here.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
+// hands every image to the browser to decode, which is slow, and reads it
+// back into the module's memory, which nothing here reads (images go canvas
+// to canvas). The data set's BMPs (uncompressed, 24 or 32 bits a pixel) are
+// read here instead; any other image goes to the library's loader.
 
 mergeInto(LibraryManager.library, {
-  // The library's loader hands every image to the browser to decode, which
-  // takes a few hundred milliseconds before the first frame here. The BMPs of
-  // the data set (uncompressed, 24 or 32 bits a pixel) are read at once
-  // instead, straight into a canvas; anything else goes on to the library's.
   $QuorvaneBitmaps: {
     due: 0, // until when the image loads may keep the thread (performance.now())
     // The BMP read into a new canvas, given to done; null if it is not one
-    // of those. A few milliseconds of rows at a time, the page having its
-    // turns in between: the background alone held the thread 25 ms here at
-    // once, four times that on a phone's CPU.
+    // of those. A budget of rows at a time, the page having its turns in
+    // between: a large image read at once would stall the page.
     canvas: function (bytes, done) {
       var v = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
       if (bytes.length < 54 || v.getUint16(0) !== 0x424d /* "BM" */) return done(null);
@@ -85,15 +78,11 @@ mergeInto(LibraryManager.library, {
   },
   $QuorvaneBitmaps__postset:
     '(Module["preloadPlugins"] = Module["preloadPlugins"] || []).unshift(QuorvaneBitmaps.loader);',
-  // The library's loader also reads every image it loads back into the
-  // module's memory, which nothing reads here (images go canvas to canvas):
-  // the start spent 10 to 30 ms on it. The data set's BMPs, read above, are
-  // loaded without; anything else goes to the library's loader.
-  //
-  // The game loads its images one after the other as it starts, each with its
-  // colour key and display format: at once, that held the page for 50 to 100
-  // ms here. The loading gives the page a turn whenever it has had the thread
-  // for a few milliseconds.
+  // A BMP read above becomes a surface without the trip through the module's
+  // memory; anything else goes to the library's loader. The game loads its
+  // images one after the other as it starts, each with its colour key and
+  // display format: the loading gives the page a turn whenever it has had
+  // the thread for the budget.
   SDL_LoadBMP_RW__deps: ['$QuorvaneBitmaps', '$SDL', 'IMG_Load_RW', 'SDL_FreeRW', '$PATH_FS', '$Asyncify'],
   SDL_LoadBMP_RW: function (id, freeSrc) {
     return Asyncify.handleSleep(function (wakeUp) {

@@ -2,13 +2,8 @@
 // SDL_SetError is told, and SDL_GetError always says "unknown SDL-emscripten
 // error": kept here, so that the game's messages name the reason as on the
 // desktop.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
 
 mergeInto(LibraryManager.library, {
-  // The library's SDL_SetError forgets what it is told and SDL_GetError always
-  // says "unknown SDL-emscripten error": the game's messages name the reason.
   $QuorvaneError: {
     text: '',
     buffer: 0,

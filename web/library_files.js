@@ -1,20 +1,13 @@
 // The game's files: the data set put in place before main starts, and
-// opened as on the desktop. The page unpacks the data set itself (the
-// package emscripten makes is sent as it is, 1.5 MB of it raw BMPs), and
-// emscripten's SDL 1.2 hands out a handle for any name, found or not, and
-// once every handle is closed it hands out 0, which C reads as NULL: here a
-// missing file fails to open, with the desktop's reason.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
+// opened as on the desktop. The page fetches and unpacks the data set itself
+// (Module.quorvaneData, unpack.js), since the package emscripten makes is
+// sent uncompressed; here it is written into the file system, each BMP read
+// into its canvas on the way (library_bitmaps.js), and main starts once all
+// are in place. A track left on its own address is only named here: it is
+// fetched as it plays (library_music.js). When the data cannot be had the
+// page says why, and the game never starts.
 
 mergeInto(LibraryManager.library, {
-  // The data set, once the page has fetched and unpacked it
-  // (Module.quorvaneData, unpack.js), written into the file system, each BMP
-  // read into its canvas on the way (library_bitmaps.js); main starts once
-  // all are in place. A track left on its own address is only named here:
-  // it is fetched as it plays (library_music.js). When the data cannot be
-  // had the page says why, and the game never starts.
   $QuorvaneFiles: {
     streamed: {}, // the address of each track left out of the package, by path
     install: function () {
@@ -26,9 +19,7 @@ mergeInto(LibraryManager.library, {
         data.then(QuorvaneFiles.put, function () {});
       });
     },
-    // A few milliseconds of files at a time, each BMP read into its canvas
-    // on the way (library_bitmaps.js), so that the page answers in between:
-    // all at once, the data set held it for 40 to 100 ms here.
+    // A budget of files at a time, so that the page answers in between.
     put: function (set) {
       set.streamed.forEach(function (s) {
         QuorvaneFiles.streamed[PATH_FS.resolve(s.path)] = s.address;

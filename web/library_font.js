@@ -1,19 +1,14 @@
-// Text in the game's own font, laid out as SDL_ttf lays it out. emscripten's
-// SDL_ttf draws every font in the browser's default face, in shades, placed
-// by guesswork: the score and the high-score table would not look as on the
-// desktop.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
+// Text in the game's own font, laid out as SDL_ttf lays it out, so that the
+// score and the high-score table look as on the desktop. emscripten's SDL_ttf
+// draws every font in the browser's default face, in shades, placed by
+// guesswork. Here the font file is the one given, loaded into the browser as
+// a face of its own, and laid out by the numbers in the file as SDL_ttf lays
+// it out: the same glyph advances, kerning, ascent and height, whole pixels,
+// and bold as SDL_ttf's (each glyph smeared to the right and advanced
+// further). The browser's shaded letters are cut at half cover into one
+// solid colour, as SDL_ttf's Solid rendering gives.
 
 mergeInto(LibraryManager.library, {
-  // The library draws every font with the browser's default face, in shades,
-  // placed by guesswork. Here the font file is the one given, loaded into the
-  // browser as a face of its own, and laid out by the numbers in the file as
-  // SDL_ttf lays it out: the same glyph advances, kerning, ascent and height,
-  // whole pixels, and bold as SDL_ttf's (each glyph smeared to the right and
-  // advanced further). The browser's shaded letters are cut at half cover
-  // into one solid colour, as SDL_ttf's Solid rendering gives.
   $QuorvaneFont: {
     faces: {}, // by file name: {family, metrics} once loaded, or the reason it failed
     fonts: [null],
@@ -277,8 +272,7 @@ mergeInto(LibraryManager.library, {
           var bytes = FS.readFile(key);
           var metrics = QuorvaneFont.parse(bytes);
           // The reading, the browser's own and what follows each in a turn of
-          // their own: the game's start held the page's thread 35 to 90 ms
-          // here from its first line to its first image.
+          // their own: together they would stall the start.
           await quorvaneTurns.next();
           var family = 'quorvane-font-' + Object.keys(QuorvaneFont.faces).length;
           var face = new FontFace(family, bytes);

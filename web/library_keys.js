@@ -1,18 +1,12 @@
-// Keys as the desktop game gets them. emscripten's SDL 1.2 has no key repeat
-// of its own and passes on the browser's repeats at the system's pace; keys
-// typed into the page's fields would reach the game, and the arrows and
-// Space would scroll the page.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
+// Keys as the desktop game gets them. emscripten's SDL 1.2's key repeat does
+// nothing, and it passes on the browser's repeats at the system's own pace:
+// here the browser's repeats are dropped and SDL 1.2's own repeat is made,
+// the key pressed last, once the delay has passed, then once per interval,
+// checked each time the game polls for events. Keys typed into the page's
+// own fields are the page's, not the game's, and the keys that would scroll
+// the page are kept from doing so.
 
 mergeInto(LibraryManager.library, {
-  // The library's key repeat does nothing, and the browser repeats a held key
-  // at the system's own pace. Here the browser's repeats are dropped and SDL
-  // 1.2's own repeat is made: the key pressed last, once the delay has passed,
-  // then once per interval, checked each time the game polls for events.
-  // Keys typed into the page's own fields are the page's, not the game's; the
-  // keys that would scroll the page are kept from doing so.
   $QuorvaneKeys: {
     delay: 0,
     interval: 0,

@@ -1,18 +1,14 @@
-// The music. The track is fetched from its own address as it plays, once
-// the game shows, where emscripten packs it with the data set and its loader
-// held the start back until the whole track could play. Browsers refuse
-// sound before the player acts, and emscripten's SDL_mixer lets the refusal
-// fly off as an error of the page; its Mix_OpenAudio made a Web Audio context
-// the music never uses. A track that cannot be had leaves the game silent,
-// as on the desktop, with one line in the console saying why.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
+// The music. The track is fetched from its own address as it plays, once the
+// game shows, so that the start never waits for it (emscripten would pack it
+// with the data set and wait until the whole track could play). A browser
+// refuses to start sound before the player has pressed a key or clicked,
+// and emscripten's SDL_mixer lets the refusal fly off as an error of the
+// page: here the track asked for starts at the first press, and plays from
+// there as soon as enough of it has arrived. A track that cannot be had
+// leaves the game silent, as on the desktop, with one line in the console
+// saying why.
 
 mergeInto(LibraryManager.library, {
-  // A browser refuses to start sound before the player has pressed a key or
-  // clicked. The track asked for then starts at the first press, and plays
-  // from there as soon as enough of it has arrived.
   $QuorvaneMusic: {
     waiting: null,
     tracks: [],
@@ -78,10 +74,8 @@ mergeInto(LibraryManager.library, {
     },
     // Once the game shows, each track's opening is fetched: the link is warm
     // and the track's length known at the first press, and a track that
-    // cannot be had is said at once. The rest comes as the track plays: read
-    // whole while the player looked at the menu, it arrived on a quick link
-    // in one burst that held the page's thread 60 to 110 ms here (four times
-    // that on a phone's CPU), a stall of the menu.
+    // cannot be had is said at once. The rest comes as the track plays: a
+    // whole track arriving in one burst on a quick link would stall the menu.
     fetchAll: function () {
       QuorvaneMusic.tracks.forEach(function (audio) {
         audio.preload = 'metadata';
@@ -153,9 +147,8 @@ mergeInto(LibraryManager.library, {
   },
 
   // The library's Mix_OpenAudio makes a Web Audio context, which only sound
-  // effects use: the music plays through an audio element. Made at start-up,
-  // that context held the page's thread for 250 to 450 ms before the first
-  // frame in Chromium.
+  // effects use, and which is slow to make: the music plays through an audio
+  // element, and no context is made.
   Mix_OpenAudio__deps: ['$SDL'],
   Mix_OpenAudio: function (frequency, format, channels, chunksize) {
     SDL.allocateChannels(32);

@@ -2,18 +2,17 @@
 // page's name box, the frames shown (the first one, and their count), and
 // the game's end with its status, which emscripten tells the page only when
 // nothing is pending.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
 
 mergeInto(LibraryManager.library, {
-  // The player's name is the page's name box; the page shows it as the
-  // game's own rules clean it.
+  // The player's name is the page's name box.
+  // $QuorvaneName unused here: the game that asks for a name gives the page
+  // its cleaning (Module.cleanName).
+  page_player_name__deps: ['$QuorvaneName'],
   page_player_name: function (name, size) {
     var typed = Module['playerName'] ? String(Module['playerName']()) : '';
     stringToUTF8(typed, name, size);
   },
-  $QuorvaneName__postset: 'Module["cleanName"] = QuorvaneName.clean;',
+  // The page shows the name in its box as the game's own rules clean it.
   $QuorvaneName: {
     clean: function (raw) {
       var text = String(raw),
@@ -28,9 +27,7 @@ mergeInto(LibraryManager.library, {
       return cleaned;
     },
   },
-  // $QuorvaneName unused here: the game that asks for a name gives the page
-  // its cleaning (Module.cleanName).
-  page_player_name__deps: ['$QuorvaneName'],
+  $QuorvaneName__postset: 'Module["cleanName"] = QuorvaneName.clean;',
 
   // The game's exit(), with its status, told to the page first: emscripten
   // tells the page of an exit only when nothing is pending, and takes the

@@ -1,25 +1,15 @@
 // The screen's drawing, kept as a list and given to the canvas once per
-// refresh of the display. emscripten's SDL 1.2 draws every fill and copy at
-// once, saving and restoring the canvas's whole state each time, and the
-// canvas took and painted the two or three frames the loop draws per
-// refresh, though only the last could be seen.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
+// refresh of the display, just before it is shown: the loop draws more than
+// one frame per refresh, and only the last can be seen. emscripten's SDL 1.2
+// fill and copy save and restore the whole drawing state and build a colour
+// string and rectangle objects at every call, and a frame makes hundreds of
+// them (every star is a one-pixel fill): these keep to plain numbers and
+// touch the state only when it changes. A fill of the whole screen hides
+// everything before it, so the list never holds more than a frame. The list
+// is given to the canvas at once before any other surface is drawn on, and
+// at the end.
 
 mergeInto(LibraryManager.library, {
-  // The library's fill and copy save and restore the whole drawing state and
-  // build a colour string and rectangle objects at every call; a frame makes
-  // hundreds of them (every star is a one-pixel fill). These keep to plain
-  // numbers and touch the state only when it changes.
-  //
-  // What the game draws on the screen is kept as a list and given to the
-  // canvas once per refresh of the display, just before it is shown: the loop
-  // draws two or three frames per refresh, and the canvas had to take every
-  // one of them and paint them all, though only the last could be seen. A fill
-  // of the whole screen hides everything before it, so the list never holds
-  // more than a frame. The list is given to the canvas at once before any
-  // other surface is drawn on, and at the end.
   $QuorvaneScreen: {
     ops: [], // per step: its kind, then its numbers (and a copy's source canvas)
     count: 0,
@@ -90,7 +80,7 @@ mergeInto(LibraryManager.library, {
       QuorvaneScreen.drop();
     },
     // Whatever reads the screen's canvas (the page, a test) sees the latest
-    // frame, as it did when every step went to the canvas at once.
+    // frame, as if every step went to the canvas at once.
     readLatest: function (data) {
       data.readsLatest = true;
       var ctx = data.ctx,

@@ -1,18 +1,13 @@
 // The high-score table kept in the browser's storage. A tab's files live in
 // its own memory and are gone with it; the table's folder is kept in the
-// site's IndexedDB, with a lock that every tab of the site respects.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
+// site's IndexedDB, one record per file, and brought into the tab's copy
+// before it is read. Writes are made under a lock that every tab of the site
+// respects (Web Locks): the stored folder is brought in again, the game's own
+// code reads, merges and writes the table, and the folder is stored back, in
+// one transaction, before the lock is let go. The lock file and the
+// temporary file stay the tab's own.
 
 mergeInto(LibraryManager.library, {
-  // A tab's files live in its own memory and are gone with it; the table's
-  // folder is kept in the site's IndexedDB, one record per file, and brought
-  // into the tab's copy before it is read. Writes are made under a lock that
-  // every tab of the site respects (Web Locks): the stored folder is brought
-  // in again, the game's own code reads, merges and writes the table, and the
-  // folder is stored back, in one transaction, before the lock is let go. The
-  // lock file and the temporary file stay the tab's own.
   $QuorvaneStore: {
     db: null,
     release: null,
@@ -139,10 +134,10 @@ mergeInto(LibraryManager.library, {
       stringToUTF8(step + " the browser's storage (IndexedDB): " + why, reason, size);
     },
   },
-  // Opened while the page loads: the first opening in a new profile takes
-  // 100 ms or more, which the start would otherwise wait for (the page begins
-  // it sooner still). A failure here is met again, with its reason, when the
-  // table is first read.
+  // Opened while the page loads: the first opening in a new profile is slow,
+  // and the start would otherwise wait for it (the page begins it sooner
+  // still, index.html). A failure here is met again, with its reason, when
+  // the table is first read.
   $QuorvaneStore__deps: ['$FS'],
   $QuorvaneStore__postset: 'QuorvaneStore.open();',
   store_refresh__deps: ['$QuorvaneStore', '$Asyncify'],

@@ -1,18 +1,12 @@
 // Surfaces, colour keys and the display format. Every surface of
 // emscripten's SDL 1.2 is a canvas of 32-bit pixels; its colour key does
-// nothing and SDL_DisplayFormat is missing. Keyed images lose the pixels the
-// desktop's 16-bit screen would, once, as see-through pixels, and the
-// display format is a copy on a canvas of our own.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
+// nothing and SDL_DisplayFormat is missing. On the desktop a keyed image
+// loses every pixel whose colour comes out as the key's in its 16-bit screen
+// format: the same pixels are made see-through here, once, so that a copy
+// skips them as a keyed blit does. The display format is a copy on a canvas
+// of our own.
 
 mergeInto(LibraryManager.library, {
-  // Every surface here is a canvas of 32-bit pixels. The library's colour key
-  // does nothing; on the desktop a keyed image loses every pixel whose colour
-  // comes out as the key's in its 16-bit screen format. The same pixels are
-  // made see-through here, once, so that a copy skips them as a keyed blit
-  // does.
   $QuorvaneSurface: {
     styles: {},
     // A mapped colour (red in the low byte) as a canvas fill style.

@@ -1,6 +1,6 @@
 // Packs the game's files for the site, each compressed by the build: some
-// hosts send files as they are, and the data set's raw BMPs alone would be
-// 1.5 MB before the first frame. The page unpacks them with the browser's
+// hosts send files as they are, and the data set's raw BMPs would be most of
+// what the first frame waits for. The page unpacks them with the browser's
 // own DecompressionStream ('gzip', whose check sum tells a damaged download).
 //   node pack.mjs file IN OUT                 one file, gzip-compressed
 //   node pack.mjs data DIR OUT [STREAMED...]  the data set in one package;

@@ -22,9 +22,8 @@ window.quorvaneUnpack = (Module, fail) => {
     if (!response.ok) throw new Unfetched(`${address}: ${response.status} ${response.statusText}`.trim());
     // Read part by part: a Response made of the stream would say only
     // "Failed to fetch" where the stream says what went wrong. A file all
-    // there already would be unpacked in one go (it held the thread 40 to 60
-    // ms here): it goes in 16 KB pieces, and the reading waits for a turn of
-    // its own every few milliseconds.
+    // there already would be unpacked in one go, a stall of the page: it goes
+    // in 16 KB pieces, and the reading gives the page a turn at each budget.
     const parts = [];
     let size = 0;
     try {
@@ -101,7 +100,7 @@ window.quorvaneUnpack = (Module, fail) => {
   };
 
   // The script's text in the page, run in a turn of its own: a blob to load
-  // it from took the browser 10 to 50 ms to make, its thread held meanwhile.
+  // it from is slow for the browser to make, and holds the page meanwhile.
   unpack('quorvane-js.bin').then((bytes) => {
     const script = document.createElement('script');
     script.text = new TextDecoder().decode(bytes);

@@ -155,7 +155,7 @@ for (let r = 0; r < 3; r++) {
 // Lighthouse's phone preset (simulated slow 4G and a CPU four times slower),
 // when scripts/bench has installed it (bench/web/package-lock.json).
 const lighthouse = path.join(here, 'node_modules', '.bin', 'lighthouse');
-const audits = { score: [], lcp: [], tbt: [] };
+const audits = { score: [], lcp: [], tbt: [], version: null };
 if (fs.existsSync(lighthouse)) {
   for (let r = 0; r < 3; r++) {
     // Run beside this process's server, which must go on answering.
@@ -175,10 +175,14 @@ if (fs.existsSync(lighthouse)) {
     audits.score.push(report.categories.performance.score);
     audits.lcp.push(report.audits['largest-contentful-paint'].numericValue);
     audits.tbt.push(report.audits['total-blocking-time'].numericValue);
+    audits.version = report.lighthouseVersion;
   }
 }
 
 const b = await openBrowser();
+// The browser's own name for its version, e.g. Chrome/156.0.8078.129.
+const { product } = await (await b.context.newCDPSession(b.page)).send('Browser.getVersion');
+const browser = { name: 'Chromium', version: product };
 const runs = { bare: [], menu: [], play: [] };
 const bareRound = async () => {
   await b.page.goto(base + 'bench/');
@@ -203,6 +207,7 @@ await b.close();
 server.close();
 
 const figures = {
+  browser,
   load: os.loadavg().map((l) => +l.toFixed(2)),
   rounds: +o.rounds,
   seconds: +o.seconds,
@@ -225,6 +230,7 @@ if (audits.score.length) {
     score: median(audits.score),
     lcp_ms: +median(audits.lcp).toFixed(0),
     tbt_ms: +median(audits.tbt).toFixed(0),
+    version: audits.version,
   };
 }
 for (const scene of ['bare', 'menu', 'play']) figures.fps[scene] = +median(runs[scene]).toFixed(1);

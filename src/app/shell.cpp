@@ -26,7 +26,7 @@ void start_up()
     init_audio();
     atexit(Mix_CloseAudio);
     open_font();
-    game.text_colour = SDL_Color{55, 55, 255, 0};
+    set_text_colour();
     load_assets();
     init_stars();
     clear_shots();

@@ -76,22 +76,35 @@ static bool draws_digits(TTF_Font* font)
     return true;
 }
 
-static constexpr char font_path[] = "data/arial.ttf";
 static constexpr int font_points = 12;
 static constexpr int title_font_points = 30;
 static constexpr int table_font_points = 18;
 
-// The score's font; without it the game cannot start.
-void open_font()
+void open_fonts(const char* path)
 {
-    game.font = TTF_OpenFont(font_path, font_points);
+    game.font = TTF_OpenFont(path, font_points);
     if (game.font != nullptr && !draws_digits(game.font)) {
         TTF_CloseFont(game.font);
         game.font = nullptr;
     }
+    // Nothing more is opened: it would overwrite the library's reason.
+    if (game.font == nullptr) return;
+    // Should these fail, the table is drawn at the score's size: smaller, but there.
+    game.title_font = TTF_OpenFont(path, title_font_points);
+    if (game.title_font != nullptr) TTF_SetFontStyle(game.title_font, TTF_STYLE_BOLD);
+    game.table_font = TTF_OpenFont(path, table_font_points);
+}
+
+// Without the score's font the game cannot start.
+void open_font()
+{
+    open_fonts(font_path);
     if (game.font == nullptr) {
         // The library names the file only when it cannot open it; a damaged
         // one must be named too, or the player cannot tell what is wrong.
+        // Unlike every other message, this one goes to standard output and has
+        // no line end: that is the game's interface, as its manual page says,
+        // and scripts that start the game look for it there.
         const char* reason = SDL_GetError();
         if (strstr(reason, font_path) != nullptr) {
             printf("TTF_OpenFont error: %s", reason);
@@ -100,11 +113,11 @@ void open_font()
         }
         stop_start_up(FONT_FAILED);
     }
-    // The high-score screen's sizes of the same file. Should they fail, the
-    // table is drawn at the score's size: smaller, but there.
-    game.title_font = TTF_OpenFont(font_path, title_font_points);
-    if (game.title_font != nullptr) TTF_SetFontStyle(game.title_font, TTF_STYLE_BOLD);
-    game.table_font = TTF_OpenFont(font_path, table_font_points);
+}
+
+void set_text_colour()
+{
+    game.text_colour = SDL_Color{55, 55, 255, 0};
 }
 
 int init_audio()

@@ -21,6 +21,10 @@ void render_score()
     SDL_FreeSurface(game.score_image);
     game.score_image = nullptr;
     // Without a font (a failed render) no score shows until the next change.
+    // Not through render_text: the score changes in play, where its new image
+    // is the one allocation allowed, and converting it to the screen's format
+    // would be a second. The font engine's small 8-bit image is copied by the
+    // library's keyed copy as it is; digits need no more than this Latin-1 call.
     if (game.font != nullptr) {
         game.score_image = TTF_RenderText_Solid(game.font, game.score_text.data(), game.text_colour);
     }

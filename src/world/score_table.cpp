@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/names.h"
 #include "platform/scores.h"
+#include "ranking.h"
 
 // Once the table cannot be read or written, the player is told once, the
 // screen says so, and the session goes on with the table in memory.
@@ -22,7 +24,7 @@ static void stop_saving(const char* reason)
 // A damaged file is kept aside and repaired as it is read: the player hears of it.
 static void load_into(ScoreTable& table)
 {
-    char reason[256] = "";
+    char reason[score_reason_max] = "";
     if (!load_scores(game.scores_path.data(), table, reason, sizeof reason)) {
         stop_saving(reason);
     } else if (reason[0] != '\0') {
@@ -64,7 +66,7 @@ void record_final_score()
     if (game.scores_saved != 0) {
         ScoreTable written = game.high_scores;
         int index = -1;
-        char reason[256] = "";
+        char reason[score_reason_max] = "";
         if (save_score(game.scores_path.data(), entry, written, index, reason, sizeof reason)) {
             game.high_scores = written;
             if (index >= 0) insert_score(game.session_scores, entry);

@@ -27,8 +27,40 @@ import time
 import traceback
 import zlib
 
-SCREEN_W = 640
-SCREEN_H = 480
+# The game's src/, where the numbers it plays by are kept.
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src")
+
+
+class Constants(dict):
+    """Numbers read from the game's sources; a name not among them stops the test."""
+
+    def __init__(self, files):
+        super().__init__()
+        self.files = files
+
+    def __missing__(self, name):
+        raise SystemExit(f"{name} is not among the numbers of src/{', src/'.join(self.files)}")
+
+
+def read_constants(*files):
+    """Every `int name = number;` and `int name[] = {numbers};`, constexpr or
+    not, of these files of src/: the game's own values, so that a test follows
+    the game when one changes."""
+    found = Constants(files)
+    for name in files:
+        with open(os.path.join(SOURCE, name), encoding="utf-8") as f:
+            text = f.read()
+        for key, value in re.findall(r"^\s*(?:constexpr\s+)?int\s+(\w+)\s*=\s*(-?\d+);", text, re.M):
+            found[key] = int(value)
+        for key, values in re.findall(r"^\s*(?:constexpr\s+)?int\s+(\w+)\[\d*\]\s*=\s*\{([-\d,\s]+)\};",
+                                      text, re.M):
+            found[key] = tuple(int(v) for v in values.split(","))
+    return found
+
+
+_SCREEN = read_constants("game.h")
+SCREEN_W = _SCREEN["screen_width"]
+SCREEN_H = _SCREEN["screen_height"]
 
 
 class Failure(Exception):

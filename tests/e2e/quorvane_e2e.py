@@ -20,10 +20,10 @@ import signal
 import sys
 import time
 
-from harness import (RATE, BYTES_PER_FRAME, Failure, Game, Keyboard, Openbox, Screen, Xvfb, check,
-                     expect_runtime,
+from harness import (RATE, BYTES_PER_FRAME, SCREEN_H, SCREEN_W, SOURCE, Failure, Game, Keyboard,
+                     Openbox, Screen, Xvfb, check, expect_runtime,
                      find_window, first_nonzero, first_sound, game_environment,
-                     load_bmp, log, mismatches, mp3_duration, rgb565,
+                     load_bmp, log, mismatches, mp3_duration, read_constants, rgb565,
                      input_focus, private_home, rms, run_case, case_arguments, fresh_folder, shows,
                      wait_until, window_geometry)
 
@@ -33,26 +33,27 @@ LIVES_RED = rgb565(255, 16, 16)
 STAR_GREYS = {rgb565(v, v, v) for v in (55, 150, 255)}
 BLACK = (0, 0, 0)
 
-MENU_ITEM_X = 275
-MENU_ITEM_Y = (260, 300, 340)
+# Where everything stands and how large it is, and the clock's rules, as the
+# game keeps them.
+LAYOUT = read_constants("layout.h", "world/shots.h", "screens/frame.cpp")
+MENU_ITEM_X = LAYOUT["menu_item_x"]
+MENU_ITEM_Y = LAYOUT["menu_item_y"]
 MENU_NAMES = ("newgame", "hiscore", "exit")
-MENU_SCORE_AT = (283, 212)
-PLAY_SCORE_AT = (275, 445)
-SHIP_START = (280, 350)
-SHIP_X_RANGE = (80, 480)
-SHOT_OFFSET = (33, -15)
-CONSOLE_AT = (175, 385)
-RIGHT_PANEL_X = 558
+MENU_SCORE_AT = (LAYOUT["menu_score_x"], LAYOUT["menu_score_y"])
+PLAY_SCORE_AT = (LAYOUT["play_score_x"], LAYOUT["play_score_y"])
+SHIP_START = (LAYOUT["ship_start_x"], LAYOUT["ship_start_y"])
+SHIP_SIZE = (LAYOUT["ship_width"], LAYOUT["ship_height"])
+SHIP_X_RANGE = (LAYOUT["ship_min_x"], LAYOUT["ship_max_x"])
+SHOT_SIZE = (LAYOUT["shot_width"], LAYOUT["shot_height"])
+SHOT_OFFSET = (LAYOUT["shot_offset_x"], LAYOUT["shot_offset_y"])
+CONSOLE_AT = (LAYOUT["console_x"], LAYOUT["console_y"])
+LEFT_PANEL_X = LAYOUT["left_panel_x"]
+RIGHT_PANEL_X = LAYOUT["right_panel_x"]
+# An enemy's image is its contact box.
+ENEMY_SIZE = (LAYOUT["enemy_contact_width"], LAYOUT["enemy_contact_height"])
+ENEMY_X_RANGE = (LAYOUT["enemy_min_x"], LAYOUT["enemy_max_x"])
 
-
-LAYOUT_HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "layout.h")
-
-
-def read_layout(header=LAYOUT_HEADER):
-    """Every `constexpr int name = number;` of the game's layout header."""
-    with open(header, encoding="utf-8") as f:
-        return {name: int(value) for name, value in
-                re.findall(r"constexpr int (\w+) = (-?\d+);", f.read())}
+LAYOUT_HEADER = os.path.join(SOURCE, "layout.h")
 
 
 def read_lives_boxes(header=LAYOUT_HEADER):
@@ -74,11 +75,8 @@ LIVES_BOXES = tuple((x, w) for x, w, _ in _LIVES_TABLE)   # (x, width), left to 
 # Which boxes show for 4, 3, 2, 1 and 0 lives.
 LIVES_PATTERNS = {n: tuple(1 if n >= shown_from else 0 for _, _, shown_from in _LIVES_TABLE)
                   for n in range(5)}
-ENEMY_SIZE = 45
-ENEMY_X_RANGE = (82, 521)
 
-# The high-score screen: where its rows stand, and its colours.
-LAYOUT = read_layout()
+# The high-score screen's colours.
 TABLE_TITLE_COLOUR = rgb565(255, 196, 84)
 TABLE_ROW_COLOURS = {rgb565(206, 218, 236), rgb565(255, 222, 110)}
 TABLE_BAR = rgb565(22, 44, 92)
@@ -88,6 +86,11 @@ TABLE_BAR = rgb565(22, 44, 92)
 RMS_FLOOR = 328
 # Music heard this long after the window appeared waits for something else.
 HEARD_WITHIN = 5.0
+
+
+def at(point):
+    """A point as the messages give it: "(x,y)"."""
+    return f"({point[0]},{point[1]})"
 
 
 class Assets:
@@ -111,8 +114,8 @@ class Assets:
         self.ship = keyed("player")
         self.missile = keyed("missile")
         self.music = os.path.join(data, "tavik-shootemup.mp3")
-        check((self.ship.w, self.ship.h) == (76, 50), f"player.bmp is {self.ship.w}x{self.ship.h}")
-        check((self.missile.w, self.missile.h) == (10, 16),
+        check((self.ship.w, self.ship.h) == SHIP_SIZE, f"player.bmp is {self.ship.w}x{self.ship.h}")
+        check((self.missile.w, self.missile.h) == SHOT_SIZE,
               f"missile.bmp is {self.missile.w}x{self.missile.h}")
 
 
@@ -161,7 +164,7 @@ class Session(contextlib.ExitStack):
         # full-screen window of its own and leaves its named window to the
         # manager, wherever that puts it; the screenshots show what counts.
         if self.wm is None or game.runtime == "compat":
-            check(geometry == (0, 0, 640, 480),
+            check(geometry == (0, 0, SCREEN_W, SCREEN_H),
                   f"the game's window is at {geometry[:2]}, {geometry[2]}x{geometry[3]}")
         if self.wm is not None:
             # The keys below reach the window with the focus: it must be the
@@ -319,11 +322,11 @@ def scroll_offset(shot, assets):
     """The panels' shared scroll offset, checked on both panels: None when
     either panel is not where it belongs."""
     left_cols = (0, min(assets.left.w, SHIP_X_RANGE[0]))
-    # Enemies may overlap the right panel's first columns (they reach x 565).
-    first_clear = ENEMY_X_RANGE[1] + ENEMY_SIZE - RIGHT_PANEL_X
-    right_cols = (first_clear, min(assets.right.w, 640 - RIGHT_PANEL_X))
+    # Enemies may overlap the right panel's first columns (to enemy_max_x and their width).
+    first_clear = ENEMY_X_RANGE[1] + ENEMY_SIZE[0] - RIGHT_PANEL_X
+    right_cols = (first_clear, min(assets.right.w, SCREEN_W - RIGHT_PANEL_X))
     check(right_cols[1] > right_cols[0], "right.bmp is too narrow to be seen past the enemies")
-    left = panel_offsets(shot, assets.left, 0, left_cols)
+    left = panel_offsets(shot, assets.left, LEFT_PANEL_X, left_cols)
     if not left:
         return None
     check(len(left) < assets.left.h // 2,
@@ -394,18 +397,18 @@ def case_menu(args, assets):
 
         # The start-up score "0", seen where the background lets it through.
         zero = menu_score_pixels(shot, assets)
-        check(zero, "no score text at (283,212) on the first menu")
+        check(zero, f"no score text at {at(MENU_SCORE_AT)} on the first menu")
         x0, y0, x1, y1 = bbox(zero)
         check(x0 >= MENU_SCORE_AT[0] and y0 >= MENU_SCORE_AT[1] and x1 < MENU_SCORE_AT[0] + 20
               and y1 < MENU_SCORE_AT[1] + 24,
-              f"the score text spans ({x0},{y0})-({x1},{y1}), not a small '0' at (283,212)")
+              f"the score text spans ({x0},{y0})-({x1},{y1}), not a small '0' at {at(MENU_SCORE_AT)}")
 
         # Stars: only black, the three star greys and the score show through the
         # background, and the stars move.
         def see_through(x, y):
             return not assets.background.opaque(x, y) and not under_item(x, y)
 
-        see = [(x, y) for y in range(480) for x in range(640) if see_through(x, y)]
+        see = [(x, y) for y in range(SCREEN_H) for x in range(SCREEN_W) if see_through(x, y)]
         check(len(see) > 500, "bg.bmp lets almost nothing through")
 
         def behind_menu(frame):
@@ -466,10 +469,11 @@ def case_menu(args, assets):
         log("menu: items, light, ends of the list, repeat, high score: as expected")
 
 
-# Every frame waits 5 ms, and the panels scroll one row per tick, at most one
-# tick a frame: once they have scrolled this many rows, more than 300 ms have
-# passed on the game's clock, and the fire rule must take the next Space.
-FIRE_GAP_TICKS = 300 // 5 + 2
+# Every frame waits frame_wait_ms, and the panels scroll one row per tick, at
+# most one tick a frame: once they have scrolled this many rows, more than
+# fire_interval_ms have passed on the game's clock, and the fire rule must take
+# the next Space.
+FIRE_GAP_TICKS = LAYOUT["fire_interval_ms"] // LAYOUT["frame_wait_ms"] + 2
 
 
 def wait_ticks(s, game, assets, since, ticks, what):
@@ -500,152 +504,182 @@ def start_play(session, assets):
         return shot if shows(shot, assets.ship, *SHIP_START) and menu_selection(shot, assets) is None \
             else None
 
-    shot = wait_until(ship_home, 10.0, interval=0.01, what="the ship at (280,350) after Space")
+    shot = wait_until(ship_home, 10.0, interval=0.01, what=f"the ship at {at(SHIP_START)} after Space")
     log(f"play screen after {time.monotonic() - started:.2f} s")
     return game, menu_shot, shot
+
+
+def play_burst(s, game, first):
+    """Several frames in quick succession: what a falling enemy hides in one it
+    shows in another."""
+    burst = [first] + [s.grab(game) for _ in range(3)]
+    s.save(burst[0], "play_start")
+    return burst
+
+
+def check_panels_scroll(s, assets, burst):
+    """Both panels in place in every frame of the burst, scrolled down by one
+    shared offset; the offsets, frame by frame."""
+    offsets = []
+    for shot in burst:
+        n = scroll_offset(shot, assets)
+        if n is None:
+            s.save(shot, "failed_panels")
+        check(n is not None, f"left.bmp at x {LEFT_PANEL_X} and right.bmp at x {RIGHT_PANEL_X} "
+                             "do not show, scrolled by one shared offset")
+        offsets.append(n)
+    log(f"panel offsets in the first frames: {offsets}")
+    steps = [(b - a) % assets.left.h for a, b in zip(offsets, offsets[1:])]
+    check(all(0 <= d < assets.left.h // 2 for d in steps) and sum(steps) > 0,
+          f"the panels do not scroll down: offsets {offsets}")
+    return offsets
+
+
+def check_console_ship_lives_score(assets, burst):
+    """The ship at its start, the console under it, four lives boxes and no
+    stray lives red, and the score text."""
+    ship = assets.ship
+    sx, sy = SHIP_START
+
+    def covered_by_ship(x, y):
+        ix, iy = x - sx, y - sy
+        return 0 <= ix < ship.w and 0 <= iy < ship.h and ship.opaque(ix, iy)
+
+    def overdrawn(x, y):
+        in_score = PLAY_SCORE_AT[0] <= x < PLAY_SCORE_AT[0] + 80 and \
+            PLAY_SCORE_AT[1] <= y < PLAY_SCORE_AT[1] + 24
+        return covered_by_ship(x, y) or in_lives_box(x, y) or in_score
+
+    def missing_everywhere(image, x, y, skip=None):
+        missing = None
+        for shot in burst:
+            bad = set(mismatches(shot, image, x, y, skip))
+            missing = bad if missing is None else missing & bad
+        return sorted(missing)
+
+    bad = missing_everywhere(ship, sx, sy)
+    check(not bad, f"{len(bad)} pixels of the ship are missing at {at(SHIP_START)}, e.g. {bad[:5]}")
+    bad = missing_everywhere(assets.console, *CONSOLE_AT, skip=overdrawn)
+    check(not bad, f"{len(bad)} pixels of konsol.bmp are missing at {at(CONSOLE_AT)}, e.g. {bad[:5]}")
+
+    for shot in burst:
+        check(lives_pattern(shot) == LIVES_PATTERNS[4],
+              f"the four lives boxes are not all filled: {lives_pattern(shot)}")
+    stray = None
+    for shot in burst:
+        found = stray_lives_red(shot, assets)
+        stray = found if stray is None else stray & found
+    check(not stray, f"lives red outside the boxes at {sorted(stray)[:8]}")
+    check(text_pixels(burst[0], PLAY_SCORE_AT[0], PLAY_SCORE_AT[1], PLAY_SCORE_AT[0] + 20,
+                      PLAY_SCORE_AT[1] + 24), f"no score text at {at(PLAY_SCORE_AT)}")
+    log("play: panels, console, ship, four lives boxes and score in place")
+
+
+def check_a_shot_climbs(s, game, assets, offset):
+    """Space fires a shot from the ship, which climbs. The Space that started
+    the game fired one if the game's clock was already more than the fire gap
+    on (on a quick machine it is not): wait for the clock to allow another shot
+    (the panels at `offset` when the game began), and for any shot to climb
+    away."""
+    sx, sy = SHIP_START
+    shot_x = sx + SHOT_OFFSET[0]
+    shot_y = sy + SHOT_OFFSET[1]
+    low = shot_y - 120
+
+    def clear_above_ship():
+        frame = s.grab(game)
+        return frame if not find_missiles(frame, assets.missile, shot_x, low, shot_y + 5) \
+            else None
+
+    wait_ticks(s, game, assets, offset, FIRE_GAP_TICKS, "the clock to allow a shot")
+    wait_until(clear_above_ship, 15.0, what="no shot just above the ship")
+    s.keys.tap("space")
+    fired = time.monotonic()
+
+    def new_shot():
+        frame = s.grab(game)
+        ys = find_missiles(frame, assets.missile, shot_x, low, shot_y + 5)
+        return (frame, ys[-1]) if ys else None
+
+    frame, y1 = wait_until(new_shot, 10.0, interval=0.0,
+                           what=f"a shot at x {shot_x} just above the ship")
+    s.save(frame, "play_shot")
+    check(y1 <= shot_y, f"the new shot is at y {y1}, below ({shot_x},{shot_y})")
+    log(f"shot seen at ({shot_x},{y1}) {time.monotonic() - fired:.2f} s after Space")
+
+    def climbed():
+        ys = find_missiles(s.grab(game), assets.missile, shot_x, y1 - 200, y1 - 1)
+        return ys[-1] if ys else None
+
+    y2 = wait_until(climbed, 10.0, interval=0.0, what="the shot to climb")
+    log(f"the shot climbed from y {y1} to {y2}")
+
+
+def check_left_moves_the_ship(s, game, assets):
+    """Left held: the ship moves one pixel per tick (the panels scroll one row
+    per tick)."""
+    sx, sy = SHIP_START
+    s.keys.down("Left")
+    track = []
+
+    def moved_far():
+        frame = s.grab(game)
+        x = locate_ship(frame, assets, sy, x_hi=sx)
+        n = scroll_offset(frame, assets)
+        track.append((x, n))
+        return x is not None and x <= sx - 100
+
+    wait_until(moved_far, 10.0, interval=0.0, what="the ship to move left while Left is held")
+    s.keys.up("Left")
+    moving = [(x, n) for x, n in track if x is not None and n is not None
+              and SHIP_X_RANGE[0] < x < sx]
+    check(len(moving) >= 2, f"too few frames of the ship under way: {track}")
+    h = assets.left.h
+    sums = {(x + n) % h for x, n in moving}
+    check(len(sums) == 1, f"the ship does not move one pixel per tick: (x, panel offset) "
+                          f"{moving}")
+    log(f"ship under way, (x, panel offset): {moving}")
+
+
+def ship_settled_for(s, game, assets, ticks):
+    """(frame, the ship's x) once the panels have scrolled at least `ticks`
+    rows on (an enemy passing over the ship may hide it for a while)."""
+    sy = SHIP_START[1]
+    h = assets.left.h
+    frame = s.grab(game)
+    n0 = scroll_offset(frame, assets)
+    check(n0 is not None, "the panels went missing")
+
+    def later():
+        f2 = s.grab(game)
+        n = scroll_offset(f2, assets)
+        if n is None or (n - n0) % h < ticks:
+            return None
+        x = locate_ship(f2, assets, sy)
+        return (f2, x) if x is not None else None
+
+    return wait_until(later, 15.0, interval=0.0, what=f"the ship in sight {ticks} ticks on")
+
+
+def check_the_ship_stops(s, game, assets):
+    """Left let go: the ship stays where it stopped."""
+    _, x_stop = ship_settled_for(s, game, assets, 5)
+    frame, x_later = ship_settled_for(s, game, assets, 60)
+    s.save(frame, "play_ship_stopped")
+    check(x_later == x_stop, f"the ship went on from x {x_stop} to {x_later} after Left "
+                             "was let go")
+    log(f"ship stopped at x {x_stop}")
 
 
 def case_play(args, assets):
     with Session(args, "play") as s:
         game, _, first = start_play(s, assets)
-        # Several frames in quick succession: what a falling enemy hides in one
-        # it shows in another.
-        burst = [first] + [s.grab(game) for _ in range(3)]
-        s.save(burst[0], "play_start")
-
-        # Panels, and their scrolling.
-        offsets = []
-        for i, shot in enumerate(burst):
-            n = scroll_offset(shot, assets)
-            if n is None:
-                s.save(shot, "failed_panels")
-            check(n is not None, "left.bmp at x 0 and right.bmp at x 558 do not show, "
-                                 "scrolled by one shared offset")
-            offsets.append(n)
-        log(f"panel offsets in the first frames: {offsets}")
-        steps = [(b - a) % assets.left.h for a, b in zip(offsets, offsets[1:])]
-        check(all(0 <= d < assets.left.h // 2 for d in steps) and sum(steps) > 0,
-              f"the panels do not scroll down: offsets {offsets}")
-
-        # The ship, the console and the lives.
-        ship = assets.ship
-        sx, sy = SHIP_START
-
-        def covered_by_ship(x, y):
-            ix, iy = x - sx, y - sy
-            return 0 <= ix < ship.w and 0 <= iy < ship.h and ship.opaque(ix, iy)
-
-        def overdrawn(x, y):
-            in_score = PLAY_SCORE_AT[0] <= x < PLAY_SCORE_AT[0] + 80 and \
-                PLAY_SCORE_AT[1] <= y < PLAY_SCORE_AT[1] + 24
-            return covered_by_ship(x, y) or in_lives_box(x, y) or in_score
-
-        def missing_everywhere(image, x, y, skip=None):
-            missing = None
-            for shot in burst:
-                bad = set(mismatches(shot, image, x, y, skip))
-                missing = bad if missing is None else missing & bad
-            return sorted(missing)
-
-        bad = missing_everywhere(ship, sx, sy)
-        check(not bad, f"{len(bad)} pixels of the ship are missing at (280,350), e.g. {bad[:5]}")
-        bad = missing_everywhere(assets.console, *CONSOLE_AT, skip=overdrawn)
-        check(not bad, f"{len(bad)} pixels of konsol.bmp are missing at (175,385), e.g. {bad[:5]}")
-
-        for shot in burst:
-            check(lives_pattern(shot) == LIVES_PATTERNS[4],
-                  f"the four lives boxes are not all filled: {lives_pattern(shot)}")
-        stray = None
-        for shot in burst:
-            found = stray_lives_red(shot, assets)
-            stray = found if stray is None else stray & found
-        check(not stray, f"lives red outside the boxes at {sorted(stray)[:8]}")
-        check(text_pixels(burst[0], PLAY_SCORE_AT[0], PLAY_SCORE_AT[1], PLAY_SCORE_AT[0] + 20,
-                          PLAY_SCORE_AT[1] + 24), "no score text at (275,445)")
-        log("play: panels, console, ship, four lives boxes and score in place")
-
-        # A shot.  The Space that started the game fired one if the game's clock
-        # was already more than 300 ms on (on a quick machine it is not): wait
-        # for the clock to allow another shot, and for any shot to climb away.
-        shot_x = sx + SHOT_OFFSET[0]
-        shot_y = sy + SHOT_OFFSET[1]
-        low = shot_y - 120
-
-        def clear_above_ship():
-            frame = s.grab(game)
-            return frame if not find_missiles(frame, assets.missile, shot_x, low, shot_y + 5) \
-                else None
-
-        wait_ticks(s, game, assets, offsets[0], FIRE_GAP_TICKS, "the clock to allow a shot")
-        wait_until(clear_above_ship, 15.0, what="no shot just above the ship")
-        s.keys.tap("space")
-        fired = time.monotonic()
-
-        def new_shot():
-            frame = s.grab(game)
-            ys = find_missiles(frame, assets.missile, shot_x, low, shot_y + 5)
-            return (frame, ys[-1]) if ys else None
-
-        frame, y1 = wait_until(new_shot, 10.0, interval=0.0,
-                               what=f"a shot at x {shot_x} just above the ship")
-        s.save(frame, "play_shot")
-        check(y1 <= shot_y, f"the new shot is at y {y1}, below ({shot_x},{shot_y})")
-        log(f"shot seen at ({shot_x},{y1}) {time.monotonic() - fired:.2f} s after Space")
-
-        def climbed():
-            ys = find_missiles(s.grab(game), assets.missile, shot_x, y1 - 200, y1 - 1)
-            return ys[-1] if ys else None
-
-        y2 = wait_until(climbed, 10.0, interval=0.0, what="the shot to climb")
-        log(f"the shot climbed from y {y1} to {y2}")
-
-        # Left held: the ship moves one pixel per tick (the panels scroll one row
-        # per tick); let go: it stops.
-        s.keys.down("Left")
-        track = []
-
-        def moved_far():
-            frame = s.grab(game)
-            x = locate_ship(frame, assets, sy, x_hi=sx)
-            n = scroll_offset(frame, assets)
-            track.append((x, n))
-            return x is not None and x <= sx - 100
-
-        wait_until(moved_far, 10.0, interval=0.0, what="the ship to move left while Left is held")
-        s.keys.up("Left")
-        moving = [(x, n) for x, n in track if x is not None and n is not None
-                  and SHIP_X_RANGE[0] < x < sx]
-        check(len(moving) >= 2, f"too few frames of the ship under way: {track}")
-        h = assets.left.h
-        sums = {(x + n) % h for x, n in moving}
-        check(len(sums) == 1, f"the ship does not move one pixel per tick: (x, panel offset) "
-                              f"{moving}")
-        log(f"ship under way, (x, panel offset): {moving}")
-
-        def settled_for(ticks):
-            """The ship's x once the panels have scrolled at least `ticks` rows
-            on (an enemy passing over the ship may hide it for a while)."""
-            frame = s.grab(game)
-            n0 = scroll_offset(frame, assets)
-            check(n0 is not None, "the panels went missing")
-
-            def later():
-                f2 = s.grab(game)
-                n = scroll_offset(f2, assets)
-                if n is None or (n - n0) % h < ticks:
-                    return None
-                x = locate_ship(f2, assets, sy)
-                return (f2, x) if x is not None else None
-
-            return wait_until(later, 15.0, interval=0.0,
-                              what=f"the ship in sight {ticks} ticks on")
-
-        _, x_stop = settled_for(5)
-        frame, x_later = settled_for(60)
-        s.save(frame, "play_ship_stopped")
-        check(x_later == x_stop, f"the ship went on from x {x_stop} to {x_later} after Left "
-                                 "was let go")
-        log(f"ship stopped at x {x_stop}")
+        burst = play_burst(s, game, first)
+        offsets = check_panels_scroll(s, assets, burst)
+        check_console_ship_lives_score(assets, burst)
+        check_a_shot_climbs(s, game, assets, offsets[0])
+        check_left_moves_the_ship(s, game, assets)
+        check_the_ship_stops(s, game, assets)
 
 
 class Enemy:
@@ -736,12 +770,14 @@ def play_to_game_over(s, game, assets):
         # can still be met: an enemy counts when it lies wholly in the ship.
         target = None
         best = None
+        # Past this, no enemy lies wholly in the ship.
+        reach = SHIP_X_RANGE[1] + SHIP_SIZE[0] - ENEMY_SIZE[0]
         for e in spot_enemies(shot, sy):
-            top = e.bottom - (ENEMY_SIZE - 1)
+            top = e.bottom - (ENEMY_SIZE[1] - 1)
             want = min(max(int(e.centre) - assets.ship.w // 2, SHIP_X_RANGE[0]),
                        SHIP_X_RANGE[1])
             time_left = sy - top
-            if time_left < abs(want - ship_x) - 10 or e.left > SHIP_X_RANGE[1] + 31:
+            if time_left < abs(want - ship_x) - 10 or e.left > reach:
                 continue
             if best is None or time_left < best:
                 best, target = time_left, want
@@ -758,7 +794,7 @@ def play_to_game_over(s, game, assets):
 def showing_table(shot):
     """The shot when it shows the high-score screen's title, else None."""
     top = LAYOUT["table_title_y"]
-    title = sum(1 for y in range(top, top + 40) for x in range(160, 480)
+    title = sum(1 for y in range(top, top + 40) for x in range(SCREEN_W // 4, SCREEN_W * 3 // 4)
                 if shot.at(x, y) == TABLE_TITLE_COLOUR)
     return shot if title > 150 else None
 
@@ -829,7 +865,7 @@ def case_game_over(args, assets):
     with Session(args, "game_over") as s:
         game, menu_shot, _ = start_play(s, assets)
         zero = menu_score_pixels(menu_shot, assets)
-        check(zero, "no score text at (283,212) on the first menu")
+        check(zero, f"no score text at {at(MENU_SCORE_AT)} on the first menu")
         zero_box = bbox(zero)
         final, patterns_seen, _ = play_to_game_over(s, game, assets)
         s.save(final, "game_over_menu")
@@ -842,7 +878,7 @@ def case_game_over(args, assets):
                            what="score text on the menu after the game")
         x0, y0, x1, y1 = bbox(score)
         check(x0 >= MENU_SCORE_AT[0] and y0 >= MENU_SCORE_AT[1],
-              f"the score text starts at ({x0},{y0}), not at (283,212)")
+              f"the score text starts at ({x0},{y0}), not at {at(MENU_SCORE_AT)}")
         check(set(score) != set(zero), "the menu still shows the score 0 after a game")
         check(x1 - x0 > zero_box[2] - zero_box[0] + 3,
               f"the menu's score ({x0}..{x1}) is no wider than '0' ({zero_box[0]}..{zero_box[2]})")

@@ -81,13 +81,8 @@ protected:
                                            display->format->Rmask, display->format->Gmask,
                                            display->format->Bmask, 0);
         ASSERT_NE(game.screen, nullptr) << SDL_GetError();
-        if (TTF_WasInit() == 0) {
-            ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
-        }
         // The real font, so the score is rendered (and freed) on every change.
-        game.font = TTF_OpenFont(QUORVANE_RELIABILITY_FONT, 12);
-        ASSERT_NE(game.font, nullptr) << QUORVANE_RELIABILITY_FONT << ": " << SDL_GetError();
-        game.text_colour = SDL_Color{55, 55, 255, 0};
+        start_text();
         spawn_enemies();
         clear_shots();
     }
@@ -96,8 +91,7 @@ protected:
         soak_clock_on = false;
         SDL_FreeSurface(game.screen);
         game.screen = display;
-        if (game.font != nullptr) TTF_CloseFont(game.font);
-        game.font = nullptr;
+        close_fonts();
         frame_wait_ms = saved_wait;
         GameTest::TearDown();
     }
