@@ -30,6 +30,10 @@ mergeInto(LibraryManager.library, {
     },
     start: function (audio) {
       if (audio.quorvaneFailed) return;
+      if (QuorvaneMusic.away) {
+        QuorvaneMusic.held = audio;
+        return;
+      }
       audio.play().catch(function (e) {
         // Refused until the player acts; any other refusal is the track's
         // own failure, said once by its error. A refusal can come after a
@@ -39,6 +43,25 @@ mergeInto(LibraryManager.library, {
         if (e.name === 'NotAllowedError' && SDL.music.audio === audio && audio.paused && !audio.quorvaneFailed)
           QuorvaneMusic.wait(audio);
       });
+    },
+    // While the page is out of sight (library_visibility.js) the track holds
+    // where it is, and goes on from there once the page is seen again; a
+    // track asked for meanwhile starts then.
+    away: false,
+    held: null,
+    hold: function () {
+      var audio = SDL.music.audio;
+      QuorvaneMusic.away = true;
+      if (audio && !audio.paused) {
+        QuorvaneMusic.held = audio;
+        audio.pause();
+      }
+    },
+    resume: function () {
+      var audio = QuorvaneMusic.held;
+      QuorvaneMusic.away = false;
+      QuorvaneMusic.held = null;
+      if (audio && SDL.music.audio === audio) QuorvaneMusic.start(audio);
     },
     // A track on its own address: nothing of it is fetched before the first
     // frame, which it would only slow on a slow link.

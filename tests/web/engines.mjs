@@ -16,14 +16,16 @@
 //   page's context), WebKit's request(method, path, body) (WebDriver, in the session)
 // options: env (added to the browser's), prefs (Firefox's), args (Chromium's
 // or MiniBrowser's), phone (touch: Chromium's emulation, Firefox's touch
-// events and coarse pointer), viewport {width, height}.
+// events and coarse pointer), viewport {width, height}, tabs (Chromium as
+// Firefox is driven, puppeteer's browser and page: a tab behind another
+// hidden, back and forward from the cache; no phone).
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
-import { check, openBrowser, waitUntil } from './browser.mjs';
+import { check, chromiumArgs, openBrowser, waitUntil } from './browser.mjs';
 
 // Ended from outside (a time limit, Ctrl+C), a case still leaves no browser
 // running: the signal ends the process through exit, where each driver's
@@ -98,19 +100,40 @@ async function openChromium({ env, args = [], phone, viewport }) {
   return { ...g, tap: (x, y) => touch('touchStart', x, y).then(() => touch('touchEnd')) };
 }
 
-async function openFirefox({ env, prefs = {}, phone, viewport }) {
-  const profile = fresh('firefox');
-  const touch = phone
-    ? { 'dom.w3c_touch_events.enabled': 1, 'ui.primaryPointerCapabilities': 1, 'ui.allPointerCapabilities': 1 }
-    : {};
-  const browser = await puppeteer.launch({
+// Firefox, or Chromium where a case needs it as a player has it (tabs): both
+// driven by puppeteer over WebDriver BiDi. Playwright emulates the focus of
+// every page it drives, which Chromium counts as a capture that keeps the page
+// shown (a tab behind another never hides), and it turns the back/forward
+// cache off.
+const bidiLaunch = {
+  firefox: ({ prefs = {}, phone }) => ({
     browser: 'firefox',
     executablePath: '/usr/bin/firefox-esr',
+    extraPrefsFirefox: {
+      ...prefs,
+      ...(phone && {
+        'dom.w3c_touch_events.enabled': 1,
+        'ui.primaryPointerCapabilities': 1,
+        'ui.allPointerCapabilities': 1,
+      }),
+    },
+  }),
+  chromium: ({ args = [] }) => ({
+    browser: 'chrome',
+    executablePath: '/usr/bin/chromium',
+    args: [...chromiumArgs, ...args],
+    ignoreDefaultArgs: ['--mute-audio'],
+  }),
+};
+
+async function openBiDi(engine, { env, viewport, ...options }) {
+  const profile = fresh(engine);
+  const browser = await puppeteer.launch({
+    ...bidiLaunch[engine](options),
     headless: true,
     userDataDir: profile,
     protocol: 'webDriverBiDi',
     env: { ...process.env, ...env },
-    extraPrefsFirefox: { ...touch, ...prefs },
     defaultViewport: viewport,
   });
   // The tab Firefox starts with never has the focus, headless, and a page in
@@ -268,7 +291,11 @@ async function openWebKit({ env, args = [], viewport }) {
 }
 
 export async function open(engine, options = {}) {
-  const opener = { chromium: openChromium, firefox: openFirefox, webkit: openWebKit }[engine];
+  const opener = {
+    chromium: options.tabs ? (o) => openBiDi(engine, o) : openChromium,
+    firefox: (o) => openBiDi(engine, o),
+    webkit: openWebKit,
+  }[engine];
   check(opener, `no engine ${engine}`);
   const viewport = options.viewport || (options.phone ? { width: 915, height: 412 } : { width: 900, height: 720 });
   return { engine, ...(await opener({ ...options, viewport })) };
