@@ -4,9 +4,6 @@
 // runs no pass, its music holds where it is, and its held keys are let go.
 // Seen again, it goes on from the same state. The page has no unload
 // listener, which would keep browsers from keeping it.
-//
-// Given to the linker with --js-library: a function here replaces
-// the library's one of that name.
 
 mergeInto(LibraryManager.library, {
   // Away while hidden, and from pagehide to pageshow (a page left for
