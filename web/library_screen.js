@@ -1,13 +1,19 @@
-// The screen's drawing, kept as a list and given to the canvas once per
-// refresh of the display, just before it is shown: the loop draws more than
-// one frame per refresh, and only the last can be seen. emscripten's SDL 1.2
-// fill and copy save and restore the whole drawing state and build a colour
-// string and rectangle objects at every call, and a frame makes hundreds of
-// them (every star is a one-pixel fill): these keep to plain numbers and
-// touch the state only when it changes. A fill of the whole screen hides
-// everything before it, so the list never holds more than a frame. The list
-// is given to the canvas at once before any other surface is drawn on, and
-// at the end.
+// The screen's drawing, kept as a list and given to the canvas once for each
+// refresh of the display: the loop draws more than one frame per refresh, and
+// only the last can be seen. emscripten's SDL 1.2 fill and copy save and
+// restore the whole drawing state and build a colour string and rectangle
+// objects at every call, and a frame makes hundreds of them (every star is a
+// one-pixel fill): these keep to plain numbers and touch the state only when
+// it changes. A fill of the whole screen hides everything before it, so the
+// list never holds more than a frame. The list is given to the canvas at once
+// before any other surface is drawn on, and at the end.
+//
+// The frame a refresh will show is drawn as the loop's wait begins, when the
+// refresh is due before the next frame can end: drawn in the refresh itself,
+// as it once was, its work added to the browser's own there and held the
+// loop's next frame back whenever the two ran past the end of the wait (on a
+// phone's slower CPU, most refreshes). A refresh that comes sooner than
+// foreseen draws the latest frame itself.
 
 mergeInto(LibraryManager.library, {
   $QuorvaneScreen: {
@@ -15,7 +21,12 @@ mergeInto(LibraryManager.library, {
     count: 0,
     pixels: null, // the stars' (x, y, colour) for the pixel steps: an Int32Array, made at first use
     used: 0,
-    asked: false,
+    asked: false, // a refresh asked for
+    ending: false, // the end of the frame being drawn awaited
+    ended: 0, // when the last frame ended (performance.now())
+    cycle: 6, // from one frame's end to the next's, ms, smoothed
+    shown: 0, // the last refresh's time (requestAnimationFrame's)
+    interval: 1000 / 60, // between refreshes, ms, smoothed
     held: [], // canvases of freed surfaces that the list still draws from
     FILL: 0,
     COPY: 1,
@@ -33,13 +44,31 @@ mergeInto(LibraryManager.library, {
       ops[n + 6] = f;
       ops[n + 7] = g;
       QuorvaneScreen.count = n + 8;
+      if (!QuorvaneScreen.ending) {
+        QuorvaneScreen.ending = true;
+        queueMicrotask(QuorvaneScreen.frameEnd);
+      }
       if (!QuorvaneScreen.asked) {
         QuorvaneScreen.asked = true;
         requestAnimationFrame(QuorvaneScreen.refresh);
       }
     },
-    refresh: function () {
+    // Run once the game lets go of the thread after drawing: at the start of
+    // its wait. The frame is the one the next refresh shows when that refresh
+    // is due before the next frame can end, or is overdue.
+    frameEnd: function () {
+      QuorvaneScreen.ending = false;
+      var now = performance.now(),
+        cycle = now - QuorvaneScreen.ended;
+      QuorvaneScreen.ended = now;
+      if (cycle < 50) QuorvaneScreen.cycle += (cycle - QuorvaneScreen.cycle) / 5;
+      if (QuorvaneScreen.shown + QuorvaneScreen.interval < now + QuorvaneScreen.cycle + 1) QuorvaneScreen.flush();
+    },
+    refresh: function (time) {
       QuorvaneScreen.asked = false;
+      var since = time - QuorvaneScreen.shown;
+      if (since > 4 && since < 50) QuorvaneScreen.interval += (since - QuorvaneScreen.interval) / 10;
+      QuorvaneScreen.shown = time;
       QuorvaneScreen.flush();
     },
     drop: function () {
