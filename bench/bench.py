@@ -3,7 +3,8 @@
 each screen's frame rate against the bare loop (clear, wait, flip), heap
 allocations per frame and per score image, the real game's first frame with
 its steps (also under openbox) and peak memory; with --web, the browser
-version in headless Chromium beside them (bench/web/bench.mjs). See
+version beside them in Chromium (also with its CPU slowed four times),
+Firefox and WebKitGTK (bench/web/bench.mjs), a column each. See
 bench/README.md.
 """
 
@@ -197,6 +198,8 @@ def measure_web(o):
 def web_column(e):
     """One browser's figures in the frame table's shape; what it did not measure is left out."""
     c = {"runtime": {"sdl": "emscripten"}, "browser": e.get("browser", {})}
+    if "error" in e:
+        c["error"] = e["error"]
     if "fps" in e:
         c["scenes"] = {"bare": {"fps": e["fps"]["bare"]}}
         for s, ratio in e.get("ratio", {}).items():
