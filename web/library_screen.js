@@ -9,11 +9,11 @@
 // before any other surface is drawn on, and at the end.
 //
 // The frame a refresh will show is drawn as the loop's wait begins, when the
-// refresh is due before the next frame can end: drawn in the refresh itself,
-// as it once was, its work added to the browser's own there and held the
-// loop's next frame back whenever the two ran past the end of the wait (on a
-// phone's slower CPU, most refreshes). A refresh that comes sooner than
-// foreseen draws the latest frame itself.
+// refresh is due before the next frame can end. Drawn in the refresh itself,
+// its work would add to the browser's own there and hold the loop's next
+// frame back whenever the two ran past the end of the wait (on a phone's
+// slower CPU, most refreshes). A refresh that comes sooner than foreseen
+// draws the latest frame itself.
 
 mergeInto(LibraryManager.library, {
   $QuorvaneScreen: {
